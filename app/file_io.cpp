@@ -1,0 +1,51 @@
+#include "file_io.hpp"
+
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+namespace korvane {
+
+bool readFile(const std::string& path, ByteBuffer& out) {
+    std::ifstream file(path, std::ios::in | std::ios::binary | std::ios::ate);
+    if (!file.is_open()) {
+        std::cerr << "Could not open file: " << path << std::endl;
+        return false;
+    }
+    auto fail = [&path] {
+        std::cerr << "Error reading file: " << path << std::endl;
+        return false;
+    };
+
+    // A size that cannot be told (a pipe) or held in memory (a directory may
+    // report a huge one) fails like any other read.
+    const std::streamoff size = file.tellg();
+    if (size < 0 || static_cast<unsigned long long>(size) > std::numeric_limits<size_t>::max()) return fail();
+    file.seekg(0, std::ios::beg);
+    try {
+        out.resizeUninitialized(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return fail();
+    }
+    file.read(reinterpret_cast<char*>(out.data()), size);
+    if (file.fail()) return fail();
+    return true;
+}
+
+bool writeFile(const std::string& path, const uint8_t* data, size_t length) {
+    std::ofstream file;
+    // Unbuffered: the bytes go to the system in the write call itself, so a
+    // full disk shows up in the state tested below instead of at close.
+    file.rdbuf()->pubsetbuf(nullptr, 0);
+    file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) {
+        std::cerr << "Could not create file: " << path << std::endl;
+        return false;
+    }
+    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
+    return file.good();
+}
+
+}  // namespace korvane

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bit_reader.hpp"
+#include "byte_buffer.hpp"
+#include "huffman_table.hpp"
+
+namespace korvane {
+
+// Which symbol decoder runs. Both give identical results (bytes, consumed
+// count, error and the point it is raised); Literal reads one bit per table
+// probe and exists as the reference the fast path is tested against.
+enum class DecodePath { Fast, Literal };
+
+// Decodes one raw DEFLATE stream (RFC 1951). One decoder per stream.
+class StreamDecoder {
+public:
+    explicit StreamDecoder(DecodePath path = DecodePath::Fast) noexcept : path_(path) {}
+
+    HuffmanTable fixedLitLen;
+    HuffmanTable fixedDist;
+    bool fixedTablesBuilt = false;
+    uint64_t bytesConsumed = 0;  // input bytes used, a partly read last byte included
+
+    // Decodes the stream into a new buffer.
+    ByteBuffer decode(const uint8_t* data, size_t size);
+
+    // Decodes the stream onto the end of `out`. Back-references reach only the
+    // bytes this stream appends, never what `out` held before.
+    void decodeAppend(const uint8_t* data, size_t size, ByteBuffer& out);
+
+    // Builds the fixed-code tables the first time a block of this stream needs them.
+    void buildFixedTables();
+
+    // Decodes one Huffman-coded block's symbols up to and including its
+    // end-of-block code, one bit per table probe.
+    void decodeHuffmanBlock(BitReader& reader, ByteBuffer& out, const HuffmanTable& literalTable,
+                            const HuffmanTable& distanceTable) const;
+
+private:
+    void copyStoredBlock(BitReader& reader, ByteBuffer& out) const;
+
+    DecodePath path_;
+    size_t streamStart_ = 0;  // where this stream's output begins in `out`
+};
+
+}  // namespace korvane

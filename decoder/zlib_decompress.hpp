@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "byte_buffer.hpp"
+#include "decode_error.hpp"
+#include "stream_decoder.hpp"
+
+namespace korvane {
+
+// Bytes a zlib stream adds around its DEFLATE data: 2 header bytes, 4 trailer bytes.
+inline constexpr size_t ZLIB_HEADER_SIZE = 2;
+inline constexpr size_t ZLIB_FRAME_SIZE = 6;
+
+// Decodes the zlib stream (RFC 1950) at the start of data[0, size). The stream
+// may end before `size`. On success returns the decoded bytes and sets
+// `consumed` to the bytes the stream used: header, compressed data (a partly
+// used last byte counts) and a 4-byte trailer, counted even when the span ends
+// before it. The trailer is not read. Throws DecodeError.
+ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed,
+                          DecodePath path = DecodePath::Fast);
+
+// As zlibDecompress, but appends the decoded bytes to `out` and returns the
+// consumed count. On failure `out` is cut back to its old length.
+size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out,
+                            DecodePath path = DecodePath::Fast);
+
+}  // namespace korvane
