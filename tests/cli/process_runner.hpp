@@ -1,0 +1,37 @@
+#pragma once
+
+// Runs the Korvane executable as a child process and captures what it does.
+//
+// KORVANE_TEST_EXE replaces the executable under test; KORVANE_TEST_WRAPPER
+// (space-separated words, e.g. "wine64") is put in front of it, so the same
+// tests can drive a Windows build. Under a wrapper "\r\n" is read as "\n".
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace clitest {
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;  // exit status; 128 + signal number if the child was killed
+};
+
+struct RunOptions {
+    // The child's argv[0]; nullopt passes no argv[0] at all. A wrapper sets
+    // argv[0] itself, so this has no effect under one.
+    std::optional<std::string> argv0 = "Korvane";
+    // Switch to nobody:nogroup (65534) between fork and exec; needs root.
+    bool asNobody = false;
+};
+
+std::vector<std::string> testWrapper();
+std::filesystem::path korvaneExe();
+
+// Runs Korvane with `args` after argv[0], in `workDir`, stdin on /dev/null.
+RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
+
+}  // namespace clitest
