@@ -1,21 +1,201 @@
+// HuffmanTable: slot layout, bit-by-bit decoding with the reader position after
+// each symbol, and the deliberate handling of empty, incomplete and
+// over-subscribed codes.
+
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "decode_support.hpp"
 #include "huffman_table.hpp"
 
 namespace korvane {
 namespace {
 
-TEST(HuffmanTable, RfcExampleSlots) {
+using deflate_writer::BitWriter;
+using deflate_writer::Bytes;
+using deflate_writer::Code;
+using Slots = std::vector<std::pair<int32_t, int32_t>>;  // (symbol, length) per slot
+
+Slots slotsOf(const HuffmanTable& table) {
+    EXPECT_EQ(table.entries.size(), static_cast<size_t>(table.tableSize));
+    Slots slots;
+    for (const HuffmanEntry& e : table.entries) slots.emplace_back(e.symbol, e.length);
+    return slots;
+}
+
+HuffmanTable tableOf(const std::vector<int32_t>& lengths) {
     HuffmanTable table;
-    const std::vector<int32_t> lengths = {3, 3, 3, 3, 3, 2, 4, 4};
     table.build(lengths);
-    ASSERT_EQ(table.tableSize, 16);
-    for (int slot : {0, 4, 8, 12}) {
-        EXPECT_EQ(table.entries[static_cast<size_t>(slot)].symbol, 5);
-        EXPECT_EQ(table.entries[static_cast<size_t>(slot)].length, 2);
+    return table;
+}
+
+// Bits given in arrival order as a string of '0' and '1', after `skip` zero bits.
+Bytes arrivalBits(const std::string& bits, int skip = 0) {
+    BitWriter w;
+    w.bits(0, skip);
+    for (char c : bits) w.bits(c == '1' ? 1U : 0U, 1);
+    return w.data();
+}
+
+struct Position {
+    uint64_t bytePos;
+    int32_t bitPos;
+    bool operator==(const Position&) const = default;
+};
+void PrintTo(const Position& p, std::ostream* os) { *os << "byte " << p.bytePos << " bit " << p.bitPos; }
+Position positionOf(const BitReader& r) { return {r.bytePos, r.bitPos}; }
+
+// Decodes one symbol; returns its number or the error text, and the reader's position after.
+std::pair<std::string, Position> decodeAt(const HuffmanTable& table, const Bytes& data, uint64_t bytePos = 0,
+                                          int32_t bitPos = 0) {
+    BitReader reader{data.data(), data.size(), bytePos, bitPos};
+    try {
+        return {std::to_string(table.decodeSymbol(reader)), positionOf(reader)};
+    } catch (const DecodeError& e) {
+        return {e.what(), positionOf(reader)};
     }
-    EXPECT_EQ(table.entries[7].symbol, 6);
-    EXPECT_EQ(table.entries[15].symbol, 7);
+}
+
+TEST(HuffmanTable, RfcExampleSlots) {
+    const HuffmanTable table = tableOf({3, 3, 3, 3, 3, 2, 4, 4});
+    EXPECT_EQ(table.tableSize, 16);
+    // Codes 010 011 100 101 110 00 1110 1111, indexed by their bits in arrival order.
+    EXPECT_EQ(slotsOf(table), (Slots{{5, 2}, {2, 3}, {0, 3}, {4, 3}, {5, 2}, {3, 3}, {1, 3}, {6, 4},
+                                     {5, 2}, {2, 3}, {0, 3}, {4, 3}, {5, 2}, {3, 3}, {1, 3}, {7, 4}}));
+}
+
+TEST(HuffmanTable, RfcExampleDecodesBitByBit) {
+    const HuffmanTable table = tableOf({3, 3, 3, 3, 3, 2, 4, 4});
+    const std::vector<std::pair<std::string, int>> codes = {{"00", 5},  {"1110", 6}, {"010", 0}, {"011", 1},
+                                                            {"100", 2}, {"101", 3},  {"110", 4}, {"1111", 7}};
+    for (const auto& [bits, symbol] : codes) {
+        // Every start bit, so that codes also cross a byte boundary; the bits after the code are 1s.
+        for (int32_t start = 0; start < 8; ++start) {
+            SCOPED_TRACE(bits + " from bit " + std::to_string(start));
+            const auto end = static_cast<uint64_t>(start) + bits.size();
+            const Position after{end / 8, static_cast<int32_t>(end % 8)};
+            EXPECT_EQ(decodeAt(table, arrivalBits(bits + "11111111", start), 0, start),
+                      std::make_pair(std::to_string(symbol), after));
+        }
+    }
+}
+
+TEST(HuffmanTable, EmptyTableFailsWithoutReading) {
+    const Bytes data = {0x00, 0xFF};
+    HuffmanTable rebuilt = tableOf({1, 1});
+    rebuilt.build(std::vector<int32_t>{0, 0, 0});
+    for (const HuffmanTable& table : {tableOf({}), tableOf({0, 0, 0, 0}), rebuilt}) {
+        EXPECT_EQ(table.tableSize, 0);
+        EXPECT_TRUE(table.entries.empty());
+        EXPECT_EQ(decodeAt(table, data, 1, 3), std::make_pair(std::string(EMPTY_HUFFMAN_TREE), Position{1, 3}));
+        // Not "Unexpected end of data": no bit is asked for.
+        EXPECT_EQ(decodeAt(table, {}), std::make_pair(std::string(EMPTY_HUFFMAN_TREE), Position{0, 0}));
+    }
+}
+
+TEST(HuffmanTable, SingleOneBitCodeLeavesOtherPatternUndecodable) {
+    const HuffmanTable table = tableOf({0, 1});
+    EXPECT_EQ(slotsOf(table), (Slots{{1, 1}, {-1, 0}}));
+    EXPECT_EQ(decodeAt(table, {0xFE}), std::make_pair(std::string("1"), Position{0, 1}));
+    // A 1 bit matches nothing; 16 bits are read before giving up.
+    EXPECT_EQ(decodeAt(table, {0x01, 0x00, 0x00}), std::make_pair(std::string(INVALID_HUFFMAN_CODE), Position{2, 0}));
+    EXPECT_EQ(decodeAt(table, {0xFF, 0xFF, 0xFF}, 0, 5),
+              std::make_pair(std::string(INVALID_HUFFMAN_CODE), Position{2, 5}));
+    EXPECT_EQ(decodeAt(table, {0x01}), std::make_pair(std::string(UNEXPECTED_END), Position{1, 0}));
+}
+
+TEST(HuffmanTable, OverSubscribedCodeHigherSymbolWins) {
+    const HuffmanTable table = tableOf({1, 1, 1});
+    EXPECT_EQ(slotsOf(table), (Slots{{2, 1}, {1, 1}}));
+    EXPECT_EQ(decodeAt(table, {0x00}), std::make_pair(std::string("2"), Position{0, 1}));
+    EXPECT_EQ(decodeAt(table, {0x01}), std::make_pair(std::string("1"), Position{0, 1}));
+}
+
+TEST(HuffmanTable, IncompleteCodeReadsSixteenBitsOrRunsOut) {
+    // Codes 00, 01 and 10000; everything starting 11 or 10001 is free.
+    const HuffmanTable table = tableOf({2, 2, 5});
+    EXPECT_EQ(table.tableSize, 32);
+    struct Case {
+        std::string bits;
+        int skip;
+        std::string result;
+        Position after;
+    };
+    const std::vector<Case> cases = {
+        {"00", 0, "0", {0, 2}},
+        {"01", 3, "1", {0, 5}},
+        {"10000", 6, "2", {1, 3}},
+        {"1100000000000000", 0, INVALID_HUFFMAN_CODE, {2, 0}},
+        {"1000100000000000", 4, INVALID_HUFFMAN_CODE, {2, 4}},
+        {"1000111", 0, UNEXPECTED_END, {1, 0}},         // the span ends after 8 bits
+        {"100011111111111", 1, UNEXPECTED_END, {2, 0}},  // 15 bits left: one short
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bits);
+        EXPECT_EQ(decodeAt(table, arrivalBits(c.bits, c.skip), 0, c.skip), std::make_pair(c.result, c.after));
+    }
+}
+
+TEST(HuffmanTable, FixedTablesAreCompleteAndDecodeEverySymbol) {
+    StreamDecoder decoder;
+    decoder.buildFixedTables();
+    const std::vector<std::pair<const HuffmanTable*, const Code*>> tables = {
+        {&decoder.fixedLitLen, &deflate_writer::fixedLiteralCode()},
+        {&decoder.fixedDist, &deflate_writer::fixedDistanceCode()}};
+    EXPECT_EQ(decoder.fixedLitLen.tableSize, 512);
+    EXPECT_EQ(decoder.fixedDist.tableSize, 32);
+    for (const auto& [table, code] : tables) {
+        std::vector<int> slotCount(code->lengths.size());
+        for (const HuffmanEntry& e : table->entries) {
+            ASSERT_GE(e.symbol, 0) << "vacant slot";
+            EXPECT_EQ(e.length, code->lengths[static_cast<size_t>(e.symbol)]);
+            ++slotCount[static_cast<size_t>(e.symbol)];
+        }
+        for (size_t s = 0; s < code->lengths.size(); ++s) {
+            SCOPED_TRACE("symbol " + std::to_string(s));
+            EXPECT_EQ(slotCount[s], table->tableSize >> code->lengths[s]);
+            BitWriter w;
+            code->write(w, static_cast<int>(s));
+            w.bits(0x1FF, 9);
+            const auto length = code->lengths[s];
+            EXPECT_EQ(decodeAt(*table, w.data()),
+                      std::make_pair(std::to_string(s), Position{static_cast<uint64_t>(length / 8), length % 8}));
+        }
+    }
+}
+
+TEST(HuffmanTable, LongestCodesUseFifteenBits) {
+    // Lengths 1 to 15, then a second 15: a complete code whose table has 2^15 slots.
+    std::vector<int> lengths;
+    for (int l = 1; l <= 15; ++l) lengths.push_back(l);
+    lengths.push_back(15);
+    const Code code(lengths);
+    const HuffmanTable table = tableOf(std::vector<int32_t>(lengths.begin(), lengths.end()));
+    EXPECT_EQ(table.tableSize, 32768);
+    for (size_t s = 0; s < lengths.size(); ++s) {
+        BitWriter w;
+        w.bits(0, 3);
+        code.write(w, static_cast<int>(s));
+        w.bits(0xFFFF, 16);
+        const int end = 3 + lengths[s];
+        EXPECT_EQ(decodeAt(table, w.data(), 0, 3),
+                  std::make_pair(std::to_string(s), Position{static_cast<uint64_t>(end / 8), end % 8}));
+    }
+}
+
+TEST(HuffmanTable, RebuildReplacesWholeTable) {
+    HuffmanTable table;
+    table.build(deflate_writer::fixedLiteralLengths());
+    ASSERT_EQ(table.tableSize, 512);
+    table.build(std::vector<int32_t>{0, 1, 0, 1});
+    EXPECT_EQ(slotsOf(table), (Slots{{1, 1}, {3, 1}}));
+    // A 9-bit literal code of the old table now reads as two 1-bit codes.
+    EXPECT_EQ(decodeAt(table, {0x01}), std::make_pair(std::string("3"), Position{0, 1}));
+    table.build(std::vector<int32_t>{2, 0, 1});
+    EXPECT_EQ(slotsOf(table), (Slots{{2, 1}, {0, 2}, {2, 1}, {-1, 0}}));
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+#pragma once
+
+// Shared helpers of the decoder tests: running a decode into a comparable
+// result, running tests over both decode paths, and system zlib as an oracle.
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "deflate_writer.hpp"
+#include "stream_decoder.hpp"
+#include "zlib_decompress.hpp"
+
+namespace korvane::test {
+
+using deflate_writer::Bytes;
+
+// The whole result of one decode: the bytes and the consumed count, or the error text.
+struct Outcome {
+    Bytes bytes;
+    size_t consumed = 0;
+    std::string error;
+    bool operator==(const Outcome&) const = default;
+};
+
+inline Outcome ok(Bytes bytes, size_t consumed) { return {std::move(bytes), consumed, {}}; }
+inline Outcome ok(const std::string& text, size_t consumed) { return ok(Bytes(text.begin(), text.end()), consumed); }
+inline Outcome fails(const char* message) { return {{}, 0, message}; }
+
+inline void PrintTo(const Outcome& o, std::ostream* os) {
+    if (!o.error.empty()) {
+        *os << "error \"" << o.error << "\"";
+        return;
+    }
+    *os << o.bytes.size() << " bytes, consumed " << o.consumed << ":";
+    for (size_t i = 0; i < o.bytes.size() && i < 48; ++i) *os << ' ' << static_cast<int>(o.bytes[i]);
+    if (o.bytes.size() > 48) *os << " ...";
+}
+
+inline Bytes toBytes(const ByteBuffer& buffer) { return Bytes(buffer.begin(), buffer.end()); }
+
+// A raw DEFLATE stream through StreamDecoder; consumed is its bytesConsumed.
+inline Outcome inflateRaw(const Bytes& stream, DecodePath path) {
+    try {
+        StreamDecoder decoder(path);
+        ByteBuffer out = decoder.decode(stream.data(), stream.size());
+        return ok(toBytes(out), decoder.bytesConsumed);
+    } catch (const DecodeError& e) {
+        return fails(e.what());
+    }
+}
+
+// A zlib stream through zlibDecompress.
+inline Outcome inflateZlib(const Bytes& stream, DecodePath path) {
+    try {
+        size_t consumed = 0;
+        ByteBuffer out = zlibDecompress(stream.data(), stream.size(), consumed, path);
+        return ok(toBytes(out), consumed);
+    } catch (const DecodeError& e) {
+        return fails(e.what());
+    }
+}
+
+// Checks a raw stream. A decode that stopped for any reason other than running
+// out of data has read nothing past that point, so bytes appended to the span
+// must not change the outcome; the padding also gives the fast path enough
+// input to work on short hand-made streams.
+inline void expectRaw(const Bytes& stream, DecodePath path, const Outcome& expected) {
+    EXPECT_EQ(inflateRaw(stream, path), expected);
+    if (expected.error == UNEXPECTED_END) return;
+    for (uint8_t fill : {uint8_t{0x00}, uint8_t{0xFF}}) {
+        Bytes padded = stream;
+        padded.insert(padded.end(), 64, fill);
+        EXPECT_EQ(inflateRaw(padded, path), expected) << "with 64 bytes " << static_cast<int>(fill) << " appended";
+    }
+}
+
+struct StreamCase {
+    std::string name;
+    Bytes stream;
+    Outcome expected;
+};
+
+inline void expectCases(const std::vector<StreamCase>& cases, DecodePath path) {
+    for (const StreamCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        expectRaw(c.stream, path, c.expected);
+    }
+}
+
+// System zlib's inflate over a raw DEFLATE stream: the expected bytes for
+// well-formed hand-made streams.
+inline Bytes zlibInflateRaw(const Bytes& stream) {
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK) throw std::runtime_error("inflateInit2 failed");
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = static_cast<uInt>(stream.size());
+    Bytes out;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        uint8_t chunk[1 << 15];
+        z.next_out = chunk;
+        z.avail_out = sizeof chunk;
+        status = inflate(&z, Z_NO_FLUSH);
+        out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
+    }
+    inflateEnd(&z);
+    if (status != Z_STREAM_END) throw std::runtime_error("zlib rejects the stream");
+    return out;
+}
+
+// Value-parameterised suites run on both decode paths, which must agree.
+class PathTest : public ::testing::TestWithParam<DecodePath> {
+protected:
+    [[nodiscard]] DecodePath path() const { return GetParam(); }
+};
+
+inline std::string pathName(const ::testing::TestParamInfo<DecodePath>& info) {
+    return info.param == DecodePath::Fast ? "Fast" : "Literal";
+}
+
+#define KORVANE_BOTH_PATHS(Suite) \
+    INSTANTIATE_TEST_SUITE_P(Paths, Suite, ::testing::Values(DecodePath::Fast, DecodePath::Literal), pathName)
+
+}  // namespace korvane::test
