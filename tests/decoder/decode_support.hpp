@@ -85,6 +85,13 @@ struct StreamCase {
     Outcome expected;
 };
 
+// A case that decodes to `output` and uses its stream to the last byte.
+template <class Output>
+StreamCase whole(std::string name, Bytes stream, const Output& output) {
+    const size_t size = stream.size();
+    return {std::move(name), std::move(stream), ok(output, size)};
+}
+
 inline void expectCases(const std::vector<StreamCase>& cases, DecodePath path) {
     for (const StreamCase& c : cases) {
         SCOPED_TRACE(c.name);
