@@ -2,6 +2,9 @@
 
 #include "deflate_tables.hpp"
 #include "dynamic_tables.hpp"
+#include "fast_inflate.hpp"
+
+#include <span>
 
 namespace korvane {
 
@@ -33,6 +36,10 @@ void StreamDecoder::decodeAppend(const uint8_t* data, size_t size, ByteBuffer& o
         const uint32_t type = readBits(reader, 2);
         if (type == 0) {
             copyStoredBlock(reader, out);
+        } else if (path_ == DecodePath::Fast && type == 1) {
+            decodeFixedBlockFast(reader, out);
+        } else if (path_ == DecodePath::Fast && type == 2) {
+            decodeDynamicBlockFast(reader, out);
         } else if (type == 1) {
             buildFixedTables();
             decodeHuffmanBlock(reader, out, fixedLitLen, fixedDist);
@@ -74,6 +81,32 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
     out.append(reader.data + reader.bytePos, count);
     reader.bytePos += count;
     if (count < len) throwDecodeError(UNEXPECTED_END);
+}
+
+void StreamDecoder::decodeFixedBlockFast(BitReader& reader, ByteBuffer& out) {
+    if (decodeBlockFast(reader, out, streamStart_, fixedLiteralCode(), fixedDistanceCode()) == FastResult::EndOfBlock)
+        return;
+    buildFixedTables();
+    decodeHuffmanBlock(reader, out, fixedLitLen, fixedDist);
+}
+
+void StreamDecoder::decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out) {
+    if (!readDynamicLengthsFast(reader, dynamicLengths_)) readDynamicLengths(reader, dynamicLengths_);
+    const std::span<const int32_t> lengths(dynamicLengths_.lengths);
+    const auto literalLengths = lengths.first(static_cast<size_t>(dynamicLengths_.litLenCount));
+    const auto distanceLengths = lengths.subspan(static_cast<size_t>(dynamicLengths_.litLenCount));
+
+    // Over-subscribed codes, which no real compressor writes, stay with the
+    // bit-at-a-time decoder; so does whatever the fast loop hands over.
+    if (fastLiteralCode_.build(literalLengths, FastCode::Alphabet::LiteralLength) &&
+        fastDistanceCode_.build(distanceLengths, FastCode::Alphabet::Distance) &&
+        decodeBlockFast(reader, out, streamStart_, fastLiteralCode_, fastDistanceCode_) == FastResult::EndOfBlock)
+        return;
+    HuffmanTable literalTable;
+    HuffmanTable distanceTable;
+    literalTable.build(literalLengths);
+    distanceTable.build(distanceLengths);
+    decodeHuffmanBlock(reader, out, literalTable, distanceTable);
 }
 
 void StreamDecoder::buildFixedTables() {

@@ -5,6 +5,8 @@
 
 #include "bit_reader.hpp"
 #include "byte_buffer.hpp"
+#include "dynamic_tables.hpp"
+#include "fast_code.hpp"
 #include "huffman_table.hpp"
 
 namespace korvane {
@@ -41,9 +43,15 @@ public:
 
 private:
     void copyStoredBlock(BitReader& reader, ByteBuffer& out) const;
+    void decodeFixedBlockFast(BitReader& reader, ByteBuffer& out);
+    void decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out);
 
     DecodePath path_;
     size_t streamStart_ = 0;  // where this stream's output begins in `out`
+    // Fast-path state, kept between blocks so its storage is reused.
+    DynamicLengths dynamicLengths_;
+    FastCode fastLiteralCode_;
+    FastCode fastDistanceCode_;
 };
 
 }  // namespace korvane

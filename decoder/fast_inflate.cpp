@@ -1,0 +1,284 @@
+#include "fast_inflate.hpp"
+
+#include <bit>
+#include <cstring>
+
+#include "deflate_tables.hpp"
+
+namespace korvane {
+
+namespace {
+
+uint64_t loadWord(const uint8_t* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) {
+        uint64_t swapped = 0;
+        for (int i = 0; i < 8; ++i) swapped = swapped << 8 | ((word >> (8 * i)) & 0xFF);
+        word = swapped;
+    }
+    return word;
+}
+
+// Input bits held in a 64-bit buffer, low bits first. After refill() at least
+// 56 bits are valid, enough for a whole length/distance pair (at most 48 bits).
+// Bits above `count` are either zero or the true next input bits, which is
+// what lets refill() OR a whole word in without masking.
+class BitBuffer {
+public:
+    explicit BitBuffer(const BitReader& reader)
+        : begin_(reader.data), in_(reader.data + reader.bytePos), end_(reader.data + reader.size) {}
+
+    // True while a whole word can still be loaded inside the span.
+    [[nodiscard]] bool canRefill() const { return end_ - in_ >= 8; }
+
+    void refill() {
+        buffer_ |= loadWord(in_) << count_;
+        in_ += (63 - count_) >> 3;
+        count_ |= 56;
+    }
+
+    [[nodiscard]] uint64_t peek() const { return buffer_; }
+    void consume(uint32_t bits) {
+        buffer_ >>= bits;
+        count_ -= bits;
+    }
+    uint32_t take(uint32_t bits) {
+        const auto value = static_cast<uint32_t>(buffer_ & ((uint64_t{1} << bits) - 1));
+        consume(bits);
+        return value;
+    }
+    [[nodiscard]] uint32_t count() const { return count_; }
+
+    // Writes the exact bit position back to the reader.
+    void store(BitReader& reader) const {
+        const uint64_t position = static_cast<uint64_t>(in_ - begin_) * 8 - count_;
+        reader.bytePos = position >> 3;
+        reader.bitPos = static_cast<int32_t>(position & 7);
+    }
+
+private:
+    const uint8_t* begin_;
+    const uint8_t* in_;
+    const uint8_t* end_;
+    uint64_t buffer_ = 0;
+    uint32_t count_ = 0;
+};
+
+// Starts a BitBuffer at the reader's exact bit; needs canRefill().
+BitBuffer startAt(const BitReader& reader) {
+    BitBuffer bits(reader);
+    bits.refill();
+    bits.consume(static_cast<uint32_t>(reader.bitPos));
+    return bits;
+}
+
+// Output room the loop needs before each step: a longest copy, the word
+// overrun of copies and a few literals.
+constexpr size_t OUTPUT_SLACK = 258 + 8 + 8;
+
+void copy8(uint8_t* to, const uint8_t* from) {
+    uint64_t word;
+    std::memcpy(&word, from, sizeof word);
+    std::memcpy(to, &word, sizeof word);
+}
+
+// Copies `length` bytes from `distance` back. May write up to 7 bytes past the
+// end of the copy; the caller guarantees the room, and those bytes are
+// overwritten by whatever comes next.
+uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
+    const uint8_t* from = to - distance;
+    uint8_t* const stop = to + length;
+    if (distance >= 8) {
+        do {
+            copy8(to, from);
+            to += 8;
+            from += 8;
+        } while (to < stop);
+    } else if (distance == 1) {
+        const uint64_t pattern = uint64_t{0x0101010101010101} * *from;
+        do {
+            std::memcpy(to, &pattern, sizeof pattern);
+            to += 8;
+        } while (to < stop);
+    } else {
+        do *to++ = *from++;
+        while (to < stop);
+    }
+    return stop;
+}
+
+}  // namespace
+
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastCode& literalTable,
+                           const FastCode& distanceTable) {
+    using Alphabet = FastCode::Alphabet;
+    if (reader.size - reader.bytePos < 8) return FastResult::HandOver;
+
+    // Everything the loop touches lives in locals so that it stays in registers.
+    const auto literalCode = literalTable.view<Alphabet::LiteralLength>();
+    const auto distanceCode = distanceTable.view<Alphabet::Distance>();
+    const uint8_t* const inBegin = reader.data;
+    const uint8_t* const inLast = reader.data + reader.size - 8;  // last place a word can be loaded from
+    const uint8_t* in = reader.data + reader.bytePos;
+    uint64_t buffer = 0;
+    uint32_t count = 0;  // valid bits in `buffer`; bits above them are zero or the true next bits
+    auto refill = [&] {
+        buffer |= loadWord(in) << count;
+        in += (63 - count) >> 3;
+        count |= 56;
+    };
+    auto consume = [&](uint32_t bits) {
+        buffer >>= bits;
+        count -= bits;
+    };
+    refill();
+    consume(static_cast<uint32_t>(reader.bitPos));
+
+    out.reserveExtra(OUTPUT_SLACK);
+    uint8_t* to = out.data() + out.size();
+    const uint8_t* streamBegin = out.data() + streamStart;
+    uint8_t* roomLimit = out.data() + out.capacity() - OUTPUT_SLACK;
+    FastResult result = FastResult::HandOver;
+
+    // Loop invariant: at least 56 bits are valid and `entry` is the primary
+    // literal/length entry for them, looked up but not consumed. A lookup stays
+    // valid across a refill, which only adds bits above the valid ones, as
+    // long as 15 bits were valid when it was made.
+    uint32_t entry = literalCode.primary(buffer);
+    for (;;) {
+        // The refill at the end of this step must stay inside the span.
+        if (in > inLast) break;
+        if (to > roomLimit) {
+            const size_t size = static_cast<size_t>(to - out.data());
+            out.resizeUninitialized(size);
+            out.reserveExtra(OUTPUT_SLACK);
+            to = out.data() + size;
+            streamBegin = out.data() + streamStart;
+            roomLimit = out.data() + out.capacity() - OUTPUT_SLACK;
+        }
+
+        if (FastCode::isLiteral(entry)) {
+            // Two literals per refill: each code is at most 15 bits.
+            *to++ = static_cast<uint8_t>(entry >> 16);
+            consume(FastCode::bits(entry));
+            entry = literalCode.primary(buffer);
+            if (FastCode::isLiteral(entry)) {
+                *to++ = static_cast<uint8_t>(entry >> 16);
+                consume(FastCode::bits(entry));
+                entry = literalCode.primary(buffer);
+            }
+            refill();
+            continue;
+        }
+        if (FastCode::isExceptional(entry)) {
+            if (FastCode::exceptionalKind(entry) == FastCode::SUBTABLE) entry = literalCode.secondary(entry, buffer);
+            if (FastCode::isLiteral(entry)) {
+                *to++ = static_cast<uint8_t>(entry >> 16);
+                consume(FastCode::bits(entry));
+                refill();
+                entry = literalCode.primary(buffer);
+                continue;
+            }
+            if (FastCode::isExceptional(entry)) {
+                if (FastCode::exceptionalKind(entry) == FastCode::END_BLOCK) {
+                    consume(FastCode::bits(entry));
+                    result = FastResult::EndOfBlock;
+                }
+                break;  // end of block, or a code the literal decoder must judge
+            }
+        }
+
+        // A length: nothing is consumed until the whole pair is known to be valid.
+        uint32_t used = FastCode::bits(entry);
+        const size_t length = FastCode::value(entry) + ((buffer >> used) & ((1U << FastCode::extra(entry)) - 1));
+        used += FastCode::extra(entry);
+        const uint32_t distEntry = distanceCode.lookup(buffer >> used);
+        if (FastCode::isExceptional(distEntry)) break;
+        used += FastCode::bits(distEntry);
+        const size_t distance =
+            FastCode::value(distEntry) + ((buffer >> used) & ((1U << FastCode::extra(distEntry)) - 1));
+        used += FastCode::extra(distEntry);
+        if (distance > static_cast<size_t>(to - streamBegin)) break;
+        consume(used);
+        refill();
+        entry = literalCode.primary(buffer);
+        to = copyMatch(to, length, distance);
+    }
+
+    out.resizeUninitialized(static_cast<size_t>(to - out.data()));
+    const uint64_t position = static_cast<uint64_t>(in - inBegin) * 8 - count;
+    reader.bytePos = position >> 3;
+    reader.bitPos = static_cast<int32_t>(position & 7);
+    return result;
+}
+
+bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result) {
+    BitBuffer bits(reader);
+    if (!bits.canRefill()) return false;
+    bits = startAt(reader);
+
+    const uint32_t hlit = bits.take(5) + 257;
+    const uint32_t hdist = bits.take(5) + 1;
+    const uint32_t hclen = bits.take(4) + 4;
+    std::array<int32_t, CODE_LENGTH_ORDER.size()> codeLengthLengths{};
+    for (uint32_t i = 0; i < hclen; ++i) {
+        if (bits.count() < 3) {
+            if (!bits.canRefill()) return false;
+            bits.refill();
+        }
+        codeLengthLengths[static_cast<size_t>(CODE_LENGTH_ORDER[i])] = static_cast<int32_t>(bits.take(3));
+    }
+    FastCode codeLengthTable;
+    if (!codeLengthTable.build(codeLengthLengths, FastCode::Alphabet::CodeLength)) return false;
+    const auto codeLengthCode = codeLengthTable.view<FastCode::Alphabet::CodeLength>();
+
+    const size_t total = hlit + hdist;
+    std::vector<int32_t>& lengths = result.lengths;
+    lengths.clear();
+    lengths.reserve(total + 138);
+    while (lengths.size() < total) {
+        // A symbol and its extra bits take at most 7 + 7 bits.
+        if (!bits.canRefill()) return false;
+        bits.refill();
+        const uint32_t entry = codeLengthCode.lookup(bits.peek());
+        if (!FastCode::isLiteral(entry)) return false;
+        bits.consume(FastCode::bits(entry));
+        const auto symbol = static_cast<int32_t>((entry >> 16) & 0xFF);
+        if (symbol < 16) {
+            lengths.push_back(symbol);
+        } else if (symbol == 16) {
+            const int32_t previous = lengths.empty() ? 0 : lengths.back();
+            lengths.insert(lengths.end(), bits.take(2) + 3, previous);
+        } else if (symbol == 17) {
+            lengths.insert(lengths.end(), bits.take(3) + 3, 0);
+        } else {
+            lengths.insert(lengths.end(), bits.take(7) + 11, 0);
+        }
+    }
+    lengths.resize(total);
+    result.litLenCount = static_cast<int32_t>(hlit);
+    result.distCount = static_cast<int32_t>(hdist);
+    bits.store(reader);
+    return true;
+}
+
+const FastCode& fixedLiteralCode() {
+    static const FastCode code = [] {
+        FastCode built;
+        built.build(fixedLiteralLengths(), FastCode::Alphabet::LiteralLength);
+        return built;
+    }();
+    return code;
+}
+
+const FastCode& fixedDistanceCode() {
+    static const FastCode code = [] {
+        FastCode built;
+        built.build(fixedDistanceLengths(), FastCode::Alphabet::Distance);
+        return built;
+    }();
+    return code;
+}
+
+}  // namespace korvane

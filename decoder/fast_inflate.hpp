@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+
+#include "bit_reader.hpp"
+#include "byte_buffer.hpp"
+#include "dynamic_tables.hpp"
+#include "fast_code.hpp"
+
+namespace korvane {
+
+// The fast path. Each routine either finishes its job exactly as the
+// bit-at-a-time routines would, or stops at a point where nothing observable has
+// happened yet (a symbol or header boundary) and reports that the literal
+// routines must carry on from the reader's position. They stop near the end of
+// the input (they read whole 8-byte words and never past the span) and at
+// anything that is or may be an error.
+
+enum class FastResult { EndOfBlock, HandOver };
+
+// Decodes a Huffman-coded block's symbols from the reader's position, appending
+// to `out`. Copies may reach back to out[streamStart] and no further.
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastCode& literalCode,
+                           const FastCode& distanceCode);
+
+// Reads a dynamic block's code lengths. On false the reader has not moved and
+// readDynamicLengths must read them instead.
+bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result);
+
+// Fast tables of the fixed code, built once per process.
+const FastCode& fixedLiteralCode();
+const FastCode& fixedDistanceCode();
+
+}  // namespace korvane
