@@ -1,0 +1,28 @@
+// The whole container path on arbitrary bytes: block walk, decoding, joining
+// and the PNG search, with the console report discarded.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+
+#include "container.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool muted = [] {
+        std::cout.rdbuf(nullptr);
+        std::cerr.rdbuf(nullptr);
+        return true;
+    }();
+    (void)muted;
+    std::cout.clear();
+    std::cerr.clear();
+
+    const korvane::ByteBuffer file(data, size);
+    const std::optional<korvane::ByteBuffer> joined = korvane::scanContainer(file);
+    if (!joined) return 0;
+    const std::optional<korvane::PngLocation> png = korvane::findPngSignature(*joined);
+    if (png && (png->offset < 0 || static_cast<uint64_t>(png->offset) + png->size != joined->size())) std::abort();
+    return 0;
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Runs every fuzz target for a while and fails on the first finding.
+#
+#   fuzz/run.sh [SECONDS_PER_TARGET] [PARALLEL_TARGETS]
+#
+# Builds the `fuzz` preset, writes seed inputs made by the project's own
+# generator, then runs the targets (several at once if asked), each with its
+# own corpus under build/fuzz/corpus/. Crashes are saved there as crash-*.
+set -euo pipefail
+seconds=${1:-120}
+parallel=${2:-1}
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+bin=build/fuzz/fuzz
+work=build/fuzz/corpus
+mkdir -p "$work/seeds/streams" "$work/seeds/containers"
+"$bin/make-seeds" "$work/seeds/streams" "$work/seeds/containers"
+
+run_target() {
+  local name=$1 seeds=$2
+  mkdir -p "$work/$name" "$work/$name-artifacts"
+  "$bin/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=4096 \
+    -artifact_prefix="$work/$name-artifacts/" "$work/$name" "$seeds" >"$work/$name.log" 2>&1
+  local status=$?
+  echo "== fuzz_$name: $(grep -E 'stat::number_of_executed_units' "$work/$name.log" | awk '{print $2}') runs," \
+    "$(grep -E '^#[0-9]+.*(DONE|cov:)' "$work/$name.log" | tail -n 1 | grep -oE 'cov: [0-9]+ ft: [0-9]+') " \
+    "exit $status"
+  if [ $status -ne 0 ]; then tail -n 40 "$work/$name.log"; fi
+  return $status
+}
+
+targets=("decoder:$work/seeds/streams" "paths:$work/seeds/streams" "container:$work/seeds/containers")
+failed=0
+pids=()
+for entry in "${targets[@]}"; do
+  run_target "${entry%%:*}" "${entry#*:}" &
+  pids+=($!)
+  if [ ${#pids[@]} -ge "$parallel" ]; then
+    wait "${pids[0]}" || failed=1
+    pids=("${pids[@]:1}")
+  fi
+done
+for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+exit $failed
