@@ -2,14 +2,19 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
+#include <thread>
 
 namespace clitest {
 
@@ -17,6 +22,8 @@ namespace {
 
 constexpr uid_t NOBODY_UID = 65534;
 constexpr gid_t NOGROUP_GID = 65534;
+constexpr auto RUN_TIME_LIMIT = std::chrono::seconds(60);
+constexpr rlim_t FILE_SIZE_LIMIT = rlim_t{64} << 20;
 
 // An unnamed scratch file for one captured stream; gone once closed.
 class CaptureFile {
@@ -99,6 +106,16 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     const std::string dir = workDir.string();
+    std::vector<std::string> envStrings = options.environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view name(*entry, std::strcspn(*entry, "="));
+        bool replaced = false;
+        for (const std::string& own : options.environment) replaced = replaced || own.starts_with(std::string(name) + "=");
+        if (!replaced) envStrings.emplace_back(*entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : envStrings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     CaptureFile out;
     CaptureFile err;
@@ -109,20 +126,34 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         if (devNull < 0 || dup2(devNull, STDIN_FILENO) < 0 || dup2(out.fd(), STDOUT_FILENO) < 0 ||
             dup2(err.fd(), STDERR_FILENO) < 0)
             _exit(127);
+        // Bounds what a runaway child can write, captures included.
+        const rlimit fileSizeLimit{FILE_SIZE_LIMIT, FILE_SIZE_LIMIT};
+        if (setrlimit(RLIMIT_FSIZE, &fileSizeLimit) != 0) childFail("runner: setrlimit failed\n");
         if (chdir(dir.c_str()) != 0) childFail("runner: chdir failed\n");
         if (options.asNobody &&
             (setgroups(0, nullptr) != 0 || setgid(NOGROUP_GID) != 0 || setuid(NOBODY_UID) != 0))
             childFail("runner: cannot switch to nobody\n");
         if (wrapper.empty())
-            execv(exe.c_str(), argv.data());
+            execve(exe.c_str(), argv.data(), envp.data());
         else
-            execvp(argv[0], argv.data());
+            execvpe(argv[0], argv.data(), envp.data());
         childFail("runner: exec failed\n");
     }
 
+    // A run that loops forever would also fill the capture files: stop it.
     int waitStatus = 0;
-    while (waitpid(pid, &waitStatus, 0) < 0)
-        if (errno != EINTR) throw std::runtime_error("waitpid failed");
+    bool timedOut = false;
+    const auto deadline = std::chrono::steady_clock::now() + RUN_TIME_LIMIT;
+    for (;;) {
+        const pid_t done = waitpid(pid, &waitStatus, timedOut ? 0 : WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
+        if (!timedOut && std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            timedOut = true;
+        }
+        if (!timedOut) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 
     RunResult result;
     result.out = out.contents();
@@ -131,6 +162,7 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         result.out = withUnixNewlines(result.out);
         result.err = withUnixNewlines(result.err);
     }
+    if (timedOut) result.err += "[runner: killed after the time limit]\n";
     result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
     return result;
 }

@@ -178,10 +178,20 @@ TEST_P(DynamicBlock, AcceptedOddities) {
         {"distance symbol 31 used",
          dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").lengthCode(257, 0).distances.write(b.w, 31); }),
          fails(INVALID_DISTANCE_CODE)},
-        // 4 zeros, then byte 4 and the end code get 1-bit codes 0 and 1.
+        // 4 zeros, then byte 4 gets the code 0 and the end code 10; 11 stays free,
+        // which it would not be if the 16 had repeated anything but 0.
         whole("16 as the first code-length symbol",
-              dynamicRaw(257, 1, 19, ALL_FIVE, {{16, 1}, {1}, {18, 127}, {18, 102}, {1}, {0}}, "0001"),
+              dynamicRaw(257, 1, 19, ALL_FIVE, {{16, 1}, {1}, {18, 127}, {18, 102}, {2}, {0}}, "00010"),
               std::string(3, '\x04')),
+        {"16 as the first code-length symbol, free pattern",
+         dynamicRaw(257, 1, 19, ALL_FIVE, {{16, 1}, {1}, {18, 127}, {18, 102}, {2}, {0}}, "0" "11000000" "00000000"),
+         fails(INVALID_HUFFMAN_CODE)},
+        // Two distance lengths of 1 and a 16 that would add three more: kept, the
+        // bit 0 is distance symbol 0; with the excess, symbol 2 or 3 would take it.
+        whole("16 overshooting the total",
+              dynamicRaw(258, 2, 19, ALL_FIVE, {{18, 86}, {1}, {18, 127}, {18, 9}, {2}, {2}, {1}, {16, 0}},
+                         "0" "11" "0" "10"),
+              "aaaa"),
         whole("18 overshooting the total",
               dynamicRaw(257, 10, 19, ALL_FIVE, {{18, 86}, {1}, {18, 127}, {18, 9}, {1}, {18, 127}}, "001"), "aa"),
         whole("16 crossing into the distance lengths",
