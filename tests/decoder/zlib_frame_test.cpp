@@ -104,10 +104,12 @@ TEST_P(ZlibFrame, AppendKeepsEarlierContentOutOfReach) {
     const Bytes prefix = text("prefix");
     auto appendTo = [&](const Bytes& deflate) -> std::pair<Bytes, std::string> {
         ByteBuffer out(prefix.data(), prefix.size());
-        const Bytes stream = zlibFrame(deflate);
+        Bytes stream = zlibFrame(deflate);
+        const size_t frameSize = stream.size();
+        stream.insert(stream.end(), 32, 0);  // room for the fast path
         try {
             const size_t consumed = zlibDecompressAppend(stream.data(), stream.size(), out, path());
-            EXPECT_EQ(consumed, stream.size());
+            EXPECT_EQ(consumed, frameSize);
             return {toBytes(out), ""};
         } catch (const DecodeError& e) {
             return {toBytes(out), e.what()};
