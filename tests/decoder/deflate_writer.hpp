@@ -37,7 +37,9 @@ public:
         for (uint8_t b : data) bits(b, 8);
         return *this;
     }
-    BitWriter& blockHeader(bool final, int type) { return bits(final ? 1U : 0U, 1).bits(static_cast<uint32_t>(type), 2); }
+    BitWriter& blockHeader(bool final, int type) {
+        return bits(final ? 1U : 0U, 1).bits(static_cast<uint32_t>(type), 2);
+    }
 
     // Stored block: header, padding to the byte, LEN, NLEN, payload.
     BitWriter& storedBlock(bool final, const Bytes& payload) {

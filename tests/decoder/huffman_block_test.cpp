@@ -42,7 +42,7 @@ Bytes fixed(Body write) {
     return w.data();
 }
 
-// Like fixed(), but without the end code and with the span cut after the last whole bit written.
+// Like fixed(), but without the end code: the span ends with the byte that holds the last bit written.
 template <class Body>
 Bytes fixedCut(Body write) {
     BitWriter w;
@@ -72,9 +72,15 @@ TEST_P(FixedBlock, CopiesAndTheirChecks) {
         whole("distance equal to the output", fixed([](BlockBody& b) { b.text("abc").copy(5, 3); }), "abcabcab"),
         {"distance one past the output", fixed([](BlockBody& b) { b.text("abc").copy(5, 4); }),
          fails(INVALID_DISTANCE)},
-        whole("distance 100 with extra bits", fixed([&](BlockBody& b) { literals(b); b.copy(10, 100); }),
+        whole("distance 100 with extra bits", fixed([&](BlockBody& b) {
+                  literals(b);
+                  b.copy(10, 100);
+              }),
               hundredPlus),
-        {"distance 101 with extra bits", fixed([&](BlockBody& b) { literals(b); b.copy(10, 101); }),
+        {"distance 101 with extra bits", fixed([&](BlockBody& b) {
+             literals(b);
+             b.copy(10, 101);
+         }),
          fails(INVALID_DISTANCE)},
         whole("overlapping copy, distance 2", fixed([](BlockBody& b) { b.text("ab").copy(7, 2); }), "ababababa"),
         whole("length 258 by symbol 285 and by 284 + 31", fixed([](BlockBody& b) {
@@ -86,9 +92,11 @@ TEST_P(FixedBlock, CopiesAndTheirChecks) {
         {"length symbol 286", fixed([](BlockBody& b) { b.text("a").literal(286); }), fails(INVALID_LENGTH_CODE)},
         {"length symbol 287", fixed([](BlockBody& b) { b.text("a").literal(287); }), fails(INVALID_LENGTH_CODE)},
         // The span ends with the distance code: the check comes before extra bits would be read.
-        {"distance symbol 30", fixedCut([](BlockBody& b) { b.text("abc").lengthCode(257, 0).distances.write(b.w, 30); }),
+        {"distance symbol 30",
+         fixedCut([](BlockBody& b) { b.text("abc").lengthCode(257, 0).distances.write(b.w, 30); }),
          fails(INVALID_DISTANCE_CODE)},
-        {"distance symbol 31", fixedCut([](BlockBody& b) { b.text("abc").lengthCode(257, 0).distances.write(b.w, 31); }),
+        {"distance symbol 31",
+         fixedCut([](BlockBody& b) { b.text("abc").lengthCode(257, 0).distances.write(b.w, 31); }),
          fails(INVALID_DISTANCE_CODE)},
         // 3 + 9 + 8 bits: four bits are left for the five extra bits of symbol 284.
         {"length extra bits past the span", fixedCut([](BlockBody& b) { b.literal(200).literal(284); }),

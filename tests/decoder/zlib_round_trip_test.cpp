@@ -1,6 +1,6 @@
 // Streams written by the system zlib: every level, strategy, window size and a
 // couple of memory levels over varied data, streams of mixed block types, junk
-// after the stream, truncation at every length, and consecutive streams.
+// after the stream and truncation at every length.
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -22,41 +22,40 @@ Bytes randomBytes(size_t size, uint32_t seed) {
     return out;
 }
 
+// Words from a small vocabulary: many short and medium matches.
 Bytes textLike(size_t size, uint32_t seed) {
-    static const char* const WORDS[] = {"the ", "tessel ", "block ", "header ", "stream ", "of ", "a ",
+    static const std::string WORDS[] = {"the ", "tessel ", "block ", "header ", "stream ", "of ", "a ",
                                         "Korvane ", "decodes ", "PNG ", "image, ", "and\n", "bytes. "};
     std::mt19937 rng(seed);
-    Bytes out;
-    while (out.size() < size)
-        for (const char* c = WORDS[rng() % std::size(WORDS)]; *c != 0 && out.size() < size; ++c)
-            out.push_back(static_cast<uint8_t>(*c));
-    return out;
+    std::string out;
+    while (out.size() < size) out += WORDS[rng() % std::size(WORDS)];
+    return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
+// Runs of up to 1500 equal bytes: long distance-1 copies.
 Bytes longRuns(size_t size, uint32_t seed) {
     std::mt19937 rng(seed);
     Bytes out;
-    while (out.size() < size) out.insert(out.end(), std::min<size_t>(rng() % 1500 + 1, size - out.size()),
-                                         static_cast<uint8_t>(rng() % 4));
+    while (out.size() < size) out.insert(out.end(), rng() % 1500 + 1, static_cast<uint8_t>(rng() % 4));
+    out.resize(size);
     return out;
 }
 
-// Rows of RGB pixels, each after a filter byte, with smooth gradients and some noise.
+// Filtered rows of RGB gradients with some noise, like PNG image data.
 Bytes imageLike(size_t size, uint32_t seed) {
     std::mt19937 rng(seed);
-    const size_t width = 317;
-    Bytes out;
-    for (size_t y = 0; out.size() < size; ++y) {
-        out.push_back(static_cast<uint8_t>(y % 5));
-        for (size_t x = 0; x < width && out.size() < size; ++x)
-            for (size_t c = 0; c < 3 && out.size() < size; ++c)
-                out.push_back(static_cast<uint8_t>(x * (c + 1) + y * 2 + (rng() % 8 == 0 ? rng() % 16 : 0)));
+    Bytes out(size);
+    for (size_t i = 0; i < size; ++i) {
+        const size_t y = i / 952;
+        const size_t x = i % 952;
+        out[i] = x == 0 ? static_cast<uint8_t>(y % 5)
+                        : static_cast<uint8_t>(x * (x % 3 + 1) + y * 2 + (rng() % 8 == 0 ? rng() % 16 : 0));
     }
     return out;
 }
 
 struct Sample {
-    const char* name;
+    std::string name;
     Bytes data;
 };
 
@@ -87,7 +86,7 @@ void expectRoundTrip(const Bytes& data, const tessel::ZlibOptions& options, Deco
 TEST_P(RoundTrip, EveryLevel) {
     for (const Sample& s : samples())
         for (int level = 0; level <= 9; ++level) {
-            SCOPED_TRACE(std::string(s.name) + " level " + std::to_string(level));
+            SCOPED_TRACE(s.name + " level " + std::to_string(level));
             expectRoundTrip(s.data, options(level), path());
         }
 }
@@ -96,7 +95,7 @@ TEST_P(RoundTrip, EveryStrategy) {
     for (const Sample& s : samples())
         for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED})
             for (int level : {1, 9}) {
-                SCOPED_TRACE(std::string(s.name) + " strategy " + std::to_string(strategy) + " level " +
+                SCOPED_TRACE(s.name + " strategy " + std::to_string(strategy) + " level " +
                              std::to_string(level));
                 expectRoundTrip(s.data, options(level, strategy), path());
             }
@@ -174,25 +173,6 @@ TEST_P(RoundTrip, TruncatedAtEveryLength) {
             ASSERT_EQ(inflateZlib(span, path()), expected);
         }
     }
-}
-
-TEST_P(RoundTrip, ConsecutiveStreamsThroughAppend) {
-    // Streams laid end to end, walked by their consumed counts into one buffer.
-    const Bytes text = textLike(50000, 13);
-    Bytes input;
-    Bytes expected;
-    for (size_t i = 0; i < 5; ++i) {
-        const Bytes part(text.begin() + static_cast<std::ptrdiff_t>(i * 10000),
-                         text.begin() + static_cast<std::ptrdiff_t>(i * 10000 + 10000));
-        const Bytes stream = tessel::zlibCompress(part, options(static_cast<int>(i * 2), i == 3 ? Z_FIXED : Z_DEFAULT_STRATEGY));
-        input.insert(input.end(), stream.begin(), stream.end());
-        expected.insert(expected.end(), part.begin(), part.end());
-    }
-    ByteBuffer out;
-    size_t offset = 0;
-    while (offset < input.size()) offset += zlibDecompressAppend(input.data() + offset, input.size() - offset, out, path());
-    EXPECT_EQ(offset, input.size());
-    EXPECT_EQ(toBytes(out), expected);
 }
 
 KORVANE_BOTH_PATHS(RoundTrip);
