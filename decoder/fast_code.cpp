@@ -10,7 +10,7 @@ namespace korvane {
 
 namespace {
 
-constexpr uint32_t literalEntry(uint32_t byte, uint32_t bits) { return FastCode::LITERAL | byte << 16 | bits; }
+constexpr uint32_t literalEntry(uint32_t byte, uint32_t bits) { return FastCode::LITERAL | byte << 8 | bits; }
 constexpr uint32_t baseEntry(uint32_t value, uint32_t extra, uint32_t bits) { return value << 16 | extra << 8 | bits; }
 
 // What decoding `symbol` means, for a code of `length` bits found in a slot
@@ -118,6 +118,20 @@ bool FastCode::build(std::span<const int32_t> lengths, Alphabet alphabet) {
                 entries_[start + i] = entry;
         }
         first = last + 1;
+    }
+
+    // Where a literal's code leaves room in the index for a whole second
+    // literal code, one probe yields both. Slots are visited from the top so
+    // that the slot read for the second literal (a lower index) is unchanged.
+    if (alphabet == Alphabet::LiteralLength) {
+        for (uint32_t i = primarySize; i-- > 0;) {
+            const uint32_t first = entries_[i];
+            if (!isLiteral(first)) continue;
+            const uint32_t firstBits = bits(first);
+            const uint32_t second = entries_[i >> firstBits];
+            if (!isLiteral(second) || (second & PAIR) != 0 || bits(second) > primaryBits - firstBits) continue;
+            entries_[i] = LITERAL | PAIR | literalByte(second) << 16 | literalByte(first) << 8 | (firstBits + bits(second));
+        }
     }
     return true;
 }

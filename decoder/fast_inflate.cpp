@@ -73,9 +73,15 @@ BitBuffer startAt(const BitReader& reader) {
     return bits;
 }
 
-// Output room the loop needs before each step: a longest copy, the word
-// overrun of copies and a few literals.
-constexpr size_t OUTPUT_SLACK = 258 + 8 + 8;
+// Output room the loop needs before each step: a longest copy with the
+// overrun of its word stores, or a few literals.
+constexpr size_t OUTPUT_SLACK = 258 + 16;
+
+void storeLiterals(uint8_t*& to, uint32_t entry) {
+    to[0] = static_cast<uint8_t>(entry >> 8);
+    to[1] = static_cast<uint8_t>(entry >> 16);
+    to += FastCode::literalCount(entry);
+}
 
 void copy8(uint8_t* to, const uint8_t* from) {
     uint64_t word;
@@ -83,35 +89,59 @@ void copy8(uint8_t* to, const uint8_t* from) {
     std::memcpy(to, &word, sizeof word);
 }
 
-// Copies `length` bytes from `distance` back. May write up to 7 bytes past the
-// end of the copy; the caller guarantees the room, and those bytes are
+// Copies `length` bytes from `distance` back. May write up to 15 bytes past
+// the end of the copy; the caller guarantees the room, and those bytes are
 // overwritten by whatever comes next.
 uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
     const uint8_t* from = to - distance;
     uint8_t* const stop = to + length;
     if (distance >= 8) {
+        // Each 8-byte load reads only bytes before its own store, so overlap
+        // with earlier stores of this copy gives the repeated pattern.
         do {
             copy8(to, from);
-            to += 8;
-            from += 8;
+            copy8(to + 8, from + 8);
+            to += 16;
+            from += 16;
         } while (to < stop);
     } else if (distance == 1) {
         const uint64_t pattern = uint64_t{0x0101010101010101} * *from;
         do {
             std::memcpy(to, &pattern, sizeof pattern);
-            to += 8;
+            std::memcpy(to + 8, &pattern, sizeof pattern);
+            to += 16;
         } while (to < stop);
-    } else {
+    } else if (length < 16) {
         do *to++ = *from++;
         while (to < stop);
+    } else {
+        // A period of 2 to 7 bytes: lay it out once, then store 8 bytes at a
+        // time from the right phase of it.
+        uint8_t pattern[15];
+        for (size_t i = 0, j = 0; i < sizeof pattern; ++i) {
+            pattern[i] = from[j];
+            if (++j == distance) j = 0;
+        }
+        const size_t advance = 8 % distance;
+        size_t phase = 0;
+        do {
+            std::memcpy(to, pattern + phase, 8);
+            to += 8;
+            phase += advance;
+            if (phase >= distance) phase -= distance;
+        } while (to < stop);
     }
     return stop;
 }
 
 }  // namespace
 
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastCode& literalTable,
-                           const FastCode& distanceTable) {
+namespace {
+
+// The symbol loop; instantiated once per instruction set it is compiled for.
+[[gnu::always_inline]] inline FastResult decodeBlockLoop(BitReader& reader, ByteBuffer& out, size_t streamStart,
+                                                         const FastCode& literalTable,
+                                                         const FastCode& distanceTable) {
     using Alphabet = FastCode::Alphabet;
     if (reader.size - reader.bytePos < 8) return FastResult::HandOver;
 
@@ -159,12 +189,14 @@ FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStar
         }
 
         if (FastCode::isLiteral(entry)) {
-            // Two literals per refill: each code is at most 15 bits.
-            *to++ = static_cast<uint8_t>(entry >> 16);
+            // Two literal entries per refill: each takes at most 15 bits. An
+            // entry may hold a pair; both bytes are always stored and the
+            // pointer advances past those that count.
+            storeLiterals(to, entry);
             consume(FastCode::bits(entry));
             entry = literalCode.primary(buffer);
             if (FastCode::isLiteral(entry)) {
-                *to++ = static_cast<uint8_t>(entry >> 16);
+                storeLiterals(to, entry);
                 consume(FastCode::bits(entry));
                 entry = literalCode.primary(buffer);
             }
@@ -174,7 +206,7 @@ FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStar
         if (FastCode::isExceptional(entry)) {
             if (FastCode::exceptionalKind(entry) == FastCode::SUBTABLE) entry = literalCode.secondary(entry, buffer);
             if (FastCode::isLiteral(entry)) {
-                *to++ = static_cast<uint8_t>(entry >> 16);
+                *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
                 consume(FastCode::bits(entry));
                 refill();
                 entry = literalCode.primary(buffer);
@@ -213,6 +245,34 @@ FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStar
     return result;
 }
 
+FastResult decodeBlockGeneric(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastCode& literalTable,
+                              const FastCode& distanceTable) {
+    return decodeBlockLoop(reader, out, streamStart, literalTable, distanceTable);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KORVANE_HAS_BMI2_VARIANT
+// The same loop with BMI2's flag-free shifts and bit extraction, picked at run
+// time on CPUs that have them.
+__attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, ByteBuffer& out, size_t streamStart,
+                                                           const FastCode& literalTable,
+                                                           const FastCode& distanceTable) {
+    return decodeBlockLoop(reader, out, streamStart, literalTable, distanceTable);
+}
+#endif
+
+}  // namespace
+
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastCode& literalTable,
+                           const FastCode& distanceTable) {
+#ifdef KORVANE_HAS_BMI2_VARIANT
+    static const bool hasBmi2 = __builtin_cpu_supports("bmi2");
+    if (hasBmi2) return decodeBlockBmi2(reader, out, streamStart, literalTable, distanceTable);
+#endif
+    return decodeBlockGeneric(reader, out, streamStart, literalTable, distanceTable);
+}
+
+
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result) {
     BitBuffer bits(reader);
     if (!bits.canRefill()) return false;
@@ -244,7 +304,7 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result) {
         const uint32_t entry = codeLengthCode.lookup(bits.peek());
         if (!FastCode::isLiteral(entry)) return false;
         bits.consume(FastCode::bits(entry));
-        const auto symbol = static_cast<int32_t>((entry >> 16) & 0xFF);
+        const auto symbol = static_cast<int32_t>(FastCode::literalByte(entry));
         if (symbol < 16) {
             lengths.push_back(symbol);
         } else if (symbol == 16) {
