@@ -273,7 +273,7 @@ FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStar
 }
 
 
-bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result) {
+bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCode& codeLengthTable) {
     BitBuffer bits(reader);
     if (!bits.canRefill()) return false;
     bits = startAt(reader);
@@ -289,7 +289,6 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result) {
         }
         codeLengthLengths[static_cast<size_t>(CODE_LENGTH_ORDER[i])] = static_cast<int32_t>(bits.take(3));
     }
-    FastCode codeLengthTable;
     if (!codeLengthTable.build(codeLengthLengths, FastCode::Alphabet::CodeLength)) return false;
     const auto codeLengthCode = codeLengthTable.view<FastCode::Alphabet::CodeLength>();
 

@@ -24,8 +24,9 @@ FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStar
                            const FastCode& distanceCode);
 
 // Reads a dynamic block's code lengths. On false the reader has not moved and
-// readDynamicLengths must read them instead.
-bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result);
+// readDynamicLengths must read them instead. `codeLengthTable` is scratch
+// space, passed in so that its storage is reused from block to block.
+bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCode& codeLengthTable);
 
 // Fast tables of the fixed code, built once per process.
 const FastCode& fixedLiteralCode();

@@ -91,7 +91,7 @@ void StreamDecoder::decodeFixedBlockFast(BitReader& reader, ByteBuffer& out) {
 }
 
 void StreamDecoder::decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out) {
-    if (!readDynamicLengthsFast(reader, dynamicLengths_)) readDynamicLengths(reader, dynamicLengths_);
+    if (!readDynamicLengthsFast(reader, dynamicLengths_, fastCodeLengthCode_)) readDynamicLengths(reader, dynamicLengths_);
     const std::span<const int32_t> lengths(dynamicLengths_.lengths);
     const auto literalLengths = lengths.first(static_cast<size_t>(dynamicLengths_.litLenCount));
     const auto distanceLengths = lengths.subspan(static_cast<size_t>(dynamicLengths_.litLenCount));

@@ -52,6 +52,7 @@ private:
     DynamicLengths dynamicLengths_;
     FastCode fastLiteralCode_;
     FastCode fastDistanceCode_;
+    FastCode fastCodeLengthCode_;
 };
 
 }  // namespace korvane
