@@ -13,35 +13,49 @@ namespace {
 constexpr uint32_t literalEntry(uint32_t byte, uint32_t bits) { return FastCode::LITERAL | byte << 8 | bits; }
 constexpr uint32_t baseEntry(uint32_t value, uint32_t extra, uint32_t bits) { return value << 16 | extra << 8 | bits; }
 
-// What decoding `symbol` means, for a code of `length` bits found in a slot
-// whose index holds `indexBits` bits of input. When the symbol's extra bits
-// also lie inside the index, the entry carries the final value and consumes
-// them too, which saves reading them separately.
-uint32_t entryFor(int32_t symbol, uint32_t length, FastCode::Alphabet alphabet, uint32_t slot, uint32_t indexBits) {
+// What decoding `symbol` means, for a code of `length` bits in a table whose
+// index holds `indexBits` bits of input. When the symbol's extra bits also lie
+// inside the index, the entry consumes them too and `foldedMask` is set: the
+// slot's bits above the code, masked with it, are added to the value.
+struct SymbolEntry {
+    uint32_t entry;
+    uint32_t foldedMask;
+};
+
+SymbolEntry entryFor(int32_t symbol, uint32_t length, FastCode::Alphabet alphabet, uint32_t indexBits) {
     const auto s = static_cast<uint32_t>(symbol);
     int32_t base = 0;
     int32_t extra = 0;
     switch (alphabet) {
-        case FastCode::Alphabet::CodeLength: return literalEntry(s, length);
+        case FastCode::Alphabet::CodeLength: return {literalEntry(s, length), 0};
         case FastCode::Alphabet::Distance:
-            if (symbol >= DIST_SYMBOL_COUNT) return FastCode::HAND_OVER;
+            if (symbol >= DIST_SYMBOL_COUNT) return {FastCode::HAND_OVER, 0};
             base = DIST_BASE[s];
             extra = DIST_EXTRA[s];
             break;
         case FastCode::Alphabet::LiteralLength:
-            if (symbol < END_OF_BLOCK) return literalEntry(s, length);
-            if (symbol == END_OF_BLOCK) return FastCode::END_BLOCK | length;
-            if (s - FIRST_LENGTH_SYMBOL >= static_cast<uint32_t>(LENGTH_SYMBOL_COUNT)) return FastCode::HAND_OVER;
+            if (symbol < END_OF_BLOCK) return {literalEntry(s, length), 0};
+            if (symbol == END_OF_BLOCK) return {FastCode::END_BLOCK | length, 0};
+            if (s - FIRST_LENGTH_SYMBOL >= static_cast<uint32_t>(LENGTH_SYMBOL_COUNT)) return {FastCode::HAND_OVER, 0};
             base = LENGTH_BASE[s - FIRST_LENGTH_SYMBOL];
             extra = LENGTH_EXTRA[s - FIRST_LENGTH_SYMBOL];
             break;
     }
     const auto extraBits = static_cast<uint32_t>(extra);
-    if (length + extraBits <= indexBits) {
-        const uint32_t extraValue = (slot >> length) & ((1U << extraBits) - 1);
-        return baseEntry(static_cast<uint32_t>(base) + extraValue, 0, length + extraBits);
+    if (length + extraBits <= indexBits)
+        return {baseEntry(static_cast<uint32_t>(base), 0, length + extraBits), (1U << extraBits) - 1};
+    return {baseEntry(static_cast<uint32_t>(base), extraBits, length), 0};
+}
+
+// Writes `entry` into every slot of table[0, size) whose low `length` bits
+// are `code` (in arrival order).
+void fill(uint32_t* table, uint32_t size, uint32_t code, uint32_t length, SymbolEntry entry) {
+    const uint32_t stride = 1U << length;
+    if (entry.foldedMask == 0) {
+        for (uint32_t i = code; i < size; i += stride) table[i] = entry.entry;
+    } else {
+        for (uint32_t i = code; i < size; i += stride) table[i] = entry.entry + (((i >> length) & entry.foldedMask) << 16);
     }
-    return baseEntry(static_cast<uint32_t>(base), extraBits, length);
 }
 
 }  // namespace
@@ -95,8 +109,8 @@ bool FastCode::build(std::span<const int32_t> lengths, Alphabet alphabet) {
             longCodes[longStart[length]++] = {static_cast<int32_t>(symbol), length, symbolCode};
             continue;
         }
-        for (uint32_t i = reverseBits(symbolCode, static_cast<int>(length)); i < primarySize; i += 1U << length)
-            entries_[i] = entryFor(static_cast<int32_t>(symbol), length, alphabet, i, primaryBits);
+        fill(entries_.data(), primarySize, reverseBits(symbolCode, static_cast<int>(length)), length,
+             entryFor(static_cast<int32_t>(symbol), length, alphabet, primaryBits));
     }
 
     for (size_t first = 0; first < longCodes.size();) {
@@ -113,26 +127,12 @@ bool FastCode::build(std::span<const int32_t> lengths, Alphabet alphabet) {
             const LongCode& c = longCodes[k];
             const uint32_t restBits = c.length - primaryBits;
             // Subtable slots carry the code's full length; their extra bits are read apart.
-            const uint32_t entry = entryFor(c.symbol, c.length, alphabet, 0, 0);
-            for (uint32_t i = reverseBits(c.code, static_cast<int>(restBits)); i < (1U << subBits); i += 1U << restBits)
-                entries_[start + i] = entry;
+            fill(entries_.data() + start, 1U << subBits, reverseBits(c.code, static_cast<int>(restBits)), restBits,
+                 entryFor(c.symbol, c.length, alphabet, 0));
         }
         first = last + 1;
     }
 
-    // Where a literal's code leaves room in the index for a whole second
-    // literal code, one probe yields both. Slots are visited from the top so
-    // that the slot read for the second literal (a lower index) is unchanged.
-    if (alphabet == Alphabet::LiteralLength) {
-        for (uint32_t i = primarySize; i-- > 0;) {
-            const uint32_t first = entries_[i];
-            if (!isLiteral(first)) continue;
-            const uint32_t firstBits = bits(first);
-            const uint32_t second = entries_[i >> firstBits];
-            if (!isLiteral(second) || (second & PAIR) != 0 || bits(second) > primaryBits - firstBits) continue;
-            entries_[i] = LITERAL | PAIR | literalByte(second) << 16 | literalByte(first) << 8 | (firstBits + bits(second));
-        }
-    }
     return true;
 }
 

@@ -18,15 +18,13 @@ namespace korvane {
 //
 // Entry layout (32 bits):
 //   bits 0-5    bits to consume: the code, plus its extra bits when `value`
-//               already includes them, or both codes of a literal pair
-//   bit 6       PAIR: a literal entry holding two literals
+//               already includes them
 //   bit 7       EXCEPTIONAL: subtable link, end of block or hand-over
 //   bits 8-11   extra bits still to read after the code (BASE), or the
 //               exceptional kind
 //   bits 12-15  subtable index bits (SUBTABLE)
 //   bits 16-30  value: copy length or distance (BASE), subtable start
 //   bit 31      LITERAL, with the byte (or code-length symbol) in bits 8-15
-//               and, for a pair, the second byte in bits 16-23
 // Keeping bits 6 and 7 out of the consume count lets the decoder shift by
 // `entry & 63`, which is a plain shift on common CPUs.
 class FastCode {
@@ -40,7 +38,6 @@ public:
     }
 
     static constexpr uint32_t LITERAL = 0x8000'0000;
-    static constexpr uint32_t PAIR = 0x40;
     static constexpr uint32_t EXCEPTIONAL = 0x80;
     static constexpr uint32_t SUBTABLE = EXCEPTIONAL | 1U << 8;
     static constexpr uint32_t END_BLOCK = EXCEPTIONAL | 2U << 8;
@@ -52,8 +49,6 @@ public:
     static constexpr uint32_t exceptionalKind(uint32_t entry) { return entry & 0xF80; }
     static constexpr bool isLiteral(uint32_t entry) { return (entry & LITERAL) != 0; }
     static constexpr uint32_t literalByte(uint32_t entry) { return (entry >> 8) & 0xFF; }
-    // Bytes a literal entry produces: 1, or 2 for a pair.
-    static constexpr uint32_t literalCount(uint32_t entry) { return 1 + ((entry >> 6) & 1); }
     static constexpr bool isExceptional(uint32_t entry) { return (entry & EXCEPTIONAL) != 0; }
 
     // The table as a plain pointer, for loops that must keep it in a register:

@@ -77,12 +77,6 @@ BitBuffer startAt(const BitReader& reader) {
 // overrun of its word stores, or a few literals.
 constexpr size_t OUTPUT_SLACK = 258 + 16;
 
-void storeLiterals(uint8_t*& to, uint32_t entry) {
-    to[0] = static_cast<uint8_t>(entry >> 8);
-    to[1] = static_cast<uint8_t>(entry >> 16);
-    to += FastCode::literalCount(entry);
-}
-
 void copy8(uint8_t* to, const uint8_t* from) {
     uint64_t word;
     std::memcpy(&word, from, sizeof word);
@@ -92,7 +86,7 @@ void copy8(uint8_t* to, const uint8_t* from) {
 // Copies `length` bytes from `distance` back. May write up to 15 bytes past
 // the end of the copy; the caller guarantees the room, and those bytes are
 // overwritten by whatever comes next.
-uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
+[[gnu::always_inline]] inline uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
     const uint8_t* from = to - distance;
     uint8_t* const stop = to + length;
     if (distance >= 8) {
@@ -189,14 +183,12 @@ namespace {
         }
 
         if (FastCode::isLiteral(entry)) {
-            // Two literal entries per refill: each takes at most 15 bits. An
-            // entry may hold a pair; both bytes are always stored and the
-            // pointer advances past those that count.
-            storeLiterals(to, entry);
+            // Two literals per refill: each code is at most 15 bits.
+            *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
             consume(FastCode::bits(entry));
             entry = literalCode.primary(buffer);
             if (FastCode::isLiteral(entry)) {
-                storeLiterals(to, entry);
+                *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
                 consume(FastCode::bits(entry));
                 entry = literalCode.primary(buffer);
             }

@@ -41,9 +41,14 @@ public:
 // Reverses the low `length` bits of `code`: a code's first (most significant)
 // bit arrives first in the stream, so it becomes bit 0 of a table index.
 [[nodiscard]] inline uint32_t reverseBits(uint32_t code, int length) {
-    uint32_t reversed = 0;
-    for (int j = 0; j < length; ++j) reversed |= ((code >> j) & 1U) << (length - 1 - j);
-    return reversed;
+    // Reverse all 16 low bits by swapping ever smaller halves, then drop the
+    // bits below the code's own.
+    uint32_t r = code & 0xFFFF;
+    r = (r >> 8 & 0x00FF) | (r & 0x00FF) << 8;
+    r = (r >> 4 & 0x0F0F) | (r & 0x0F0F) << 4;
+    r = (r >> 2 & 0x3333) | (r & 0x3333) << 2;
+    r = (r >> 1 & 0x5555) | (r & 0x5555) << 1;
+    return r >> (16 - length);
 }
 
 }  // namespace korvane
