@@ -77,6 +77,12 @@ BitBuffer startAt(const BitReader& reader) {
 // overrun of its word stores, or a few literals.
 constexpr size_t OUTPUT_SLACK = 258 + 16;
 
+void copy16(uint8_t* to, const uint8_t* from) {
+    uint8_t chunk[16];
+    std::memcpy(chunk, from, sizeof chunk);
+    std::memcpy(to, chunk, sizeof chunk);
+}
+
 void copy8(uint8_t* to, const uint8_t* from) {
     uint64_t word;
     std::memcpy(&word, from, sizeof word);
@@ -89,14 +95,19 @@ void copy8(uint8_t* to, const uint8_t* from) {
 [[gnu::always_inline]] inline uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
     const uint8_t* from = to - distance;
     uint8_t* const stop = to + length;
-    if (distance >= 8) {
+    if (distance >= 16) {
+        do {
+            copy16(to, from);
+            to += 16;
+            from += 16;
+        } while (to < stop);
+    } else if (distance >= 8) {
         // Each 8-byte load reads only bytes before its own store, so overlap
         // with earlier stores of this copy gives the repeated pattern.
         do {
             copy8(to, from);
-            copy8(to + 8, from + 8);
-            to += 16;
-            from += 16;
+            to += 8;
+            from += 8;
         } while (to < stop);
     } else if (distance == 1) {
         const uint64_t pattern = uint64_t{0x0101010101010101} * *from;
@@ -217,8 +228,12 @@ namespace {
         uint32_t used = FastCode::bits(entry);
         const size_t length = FastCode::value(entry) + ((buffer >> used) & ((1U << FastCode::extra(entry)) - 1));
         used += FastCode::extra(entry);
-        const uint32_t distEntry = distanceCode.lookup(buffer >> used);
-        if (FastCode::isExceptional(distEntry)) break;
+        uint32_t distEntry = distanceCode.primary(buffer >> used);
+        if (FastCode::isExceptional(distEntry)) {
+            if (FastCode::exceptionalKind(distEntry) != FastCode::SUBTABLE) break;
+            distEntry = distanceCode.secondary(distEntry, buffer >> used);
+            if (FastCode::isExceptional(distEntry)) break;
+        }
         used += FastCode::bits(distEntry);
         const size_t distance =
             FastCode::value(distEntry) + ((buffer >> used) & ((1U << FastCode::extra(distEntry)) - 1));
