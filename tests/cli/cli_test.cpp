@@ -44,16 +44,6 @@ INSTANTIATE_TEST_SUITE_P(Cli, NoArguments,
                                            UsageCase{"Missing", std::nullopt, ""}),
                          ByName());
 
-TEST_F(CliTest, ArgumentsAfterTheOutputAreIgnored) {
-    put("in.tessel", exampleContainer());
-    const RunResult result = run({"in.tessel", "out.png", "third.png", "--fourth"});
-    EXPECT_EQ(result.out, reportStart("in.tessel", "out.png", 51) + EXAMPLE_REPORT + successLines("out.png"));
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(files(), (std::set<std::string>{"in.tessel", "out.png"}));
-    EXPECT_EQ(get("out.png"), PNG_SIGNATURE);
-}
-
 TEST_F(CliTest, EmptyInputArgumentGivesBareExtensionAndFailsToOpen) {
     const RunResult result = run({""});
     EXPECT_EQ(result.out, reportStart("", ".png"));
@@ -79,49 +69,51 @@ TEST_F(CliTest, OutputInMissingDirectoryCannotBeCreated) {
     EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
 }
 
-class ExplicitOutput : public CliTest, public ::testing::WithParamInterface<const char*> {};
+struct OutputCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string output;
+};
 
-// The given name is used as it is; a longer file already there is truncated.
-TEST_P(ExplicitOutput, IsUsedUnchangedAndTruncated) {
-    const std::string output = GetParam();
-    put("in.tessel", exampleContainer());
+class OutputPath : public CliTest, public ::testing::WithParamInterface<OutputCase> {};
+
+// A longer file already at the output path must end up truncated; when the
+// output is the input itself, the input has been read whole before that.
+TEST_P(OutputPath, ReceivesExactlyThePng) {
+    const std::vector<std::string>& args = GetParam().args;
+    const std::string& output = GetParam().output;
     put(output, Bytes(1000, 'x'));
-    const RunResult result = run({"in.tessel", output});
-    EXPECT_EQ(result.out, reportStart("in.tessel", output, 51) + EXAMPLE_REPORT + successLines(output));
+    put(args[0], exampleContainer());
+    const RunResult result = run(args);
+    EXPECT_EQ(result.out, reportStart(args[0], output, 51) + EXAMPLE_REPORT + successLines(output));
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(files(), (std::set<std::string>{"in.tessel", output}));
+    EXPECT_EQ(files(), (std::set<std::string>{args[0], output}));
     EXPECT_EQ(get(output), PNG_SIGNATURE);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cli, ExplicitOutput, ::testing::Values("result.bin", "picture", "sub.d/image.png.part"));
+// An explicit output is used unchanged; a derived one replaces everything
+// from the last dot, even one in the directory part.
+INSTANTIATE_TEST_SUITE_P(
+    Cli, OutputPath,
+    ::testing::Values(OutputCase{"ExplicitBin", {"in.tessel", "result.bin"}, "result.bin"},
+                      OutputCase{"ExplicitNoExtension", {"in.tessel", "picture"}, "picture"},
+                      OutputCase{"ExplicitInSubdirectory", {"in.tessel", "sub.d/a.png.part"}, "sub.d/a.png.part"},
+                      OutputCase{"ExtraArgumentsIgnored", {"in.tessel", "out.png", "third.png", "--x"}, "out.png"},
+                      OutputCase{"ExplicitSameAsInput", {"x.tessel", "x.tessel"}, "x.tessel"},
+                      OutputCase{"DerivedFromExtension", {"photo.dat"}, "photo.png"},
+                      OutputCase{"DerivedFromLastDot", {"a.b.c"}, "a.b.png"},
+                      OutputCase{"DerivedWithoutDot", {"noext"}, "noext.png"},
+                      OutputCase{"DerivedFromDirectoryDot", {"dir.old/archive"}, "dir.png"},
+                      OutputCase{"DerivedNonAscii", {"caf\u00e9 \u0444\u043e\u0442\u043e.tessel"},
+                                 "caf\u00e9 \u0444\u043e\u0442\u043e.png"},
+                      OutputCase{"DerivedSameAsInput", {"x.png"}, "x.png"}),
+    ByName());
 
 struct NamingCase {
     const char* input;
     const char* output;
 };
-
-class DerivedOutput : public CliTest, public ::testing::WithParamInterface<NamingCase> {};
-
-TEST_P(DerivedOutput, IsWrittenWhereTheNameSays) {
-    const std::string input = GetParam().input;
-    const std::string output = GetParam().output;
-    put(input, exampleContainer());
-    const RunResult result = run({input});
-    EXPECT_EQ(result.out, reportStart(input, output, 51) + EXAMPLE_REPORT + successLines(output));
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(files(), (std::set<std::string>{input, output}));
-    EXPECT_EQ(get(output), PNG_SIGNATURE);
-}
-
-// The last dot may sit in the directory part: dir.old/archive gives dir.png.
-INSTANTIATE_TEST_SUITE_P(Cli, DerivedOutput,
-                         ::testing::Values(NamingCase{"photo.dat", "photo.png"}, NamingCase{"a.b.c", "a.b.png"},
-                                           NamingCase{"noext", "noext.png"},
-                                           NamingCase{"dir.old/archive", "dir.png"},
-                                           NamingCase{"caf\u00e9 \u0444\u043e\u0442\u043e.tessel",
-                                                      "caf\u00e9 \u0444\u043e\u0442\u043e.png"}));
 
 TEST(DeriveOutputPath, ReplacesFromTheLastDotAnywhere) {
     const NamingCase cases[] = {

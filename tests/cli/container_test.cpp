@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <tuple>
 
 #include "cli_fixture.hpp"
 
@@ -14,7 +13,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string LEAD_IN = "Tessel lead-in\n";  // 15 bytes, no signature
-const Bytes PNG_BODY = join({PNG_SIGNATURE, bytesOf(std::string_view("\0\0\0\x0dIHDR fake image body, never parsed", 38))});
+const Bytes PNG_BODY =
+    join({PNG_SIGNATURE, bytesOf(std::string_view("\0\0\0\x0dIHDR fake image body, never parsed", 38))});
 
 Bytes compress(const Bytes& data) { return tessel::zlibCompress(data); }
 
@@ -43,38 +43,34 @@ TEST_F(CliTest, FiftyOneByteExample) {
     EXPECT_EQ(get("out.png"), PNG_SIGNATURE);
 }
 
-// Up to 32 bytes no header is looked at, even a complete one: the walk needs
-// at least one byte after the header.
-class ShortFile : public CliTest, public ::testing::WithParamInterface<size_t> {};
-
-TEST_P(ShortFile, HasNoBlocksAndNoSignature) {
-    const Bytes example = exampleContainer();
-    put("in.tessel", Bytes(example.begin(), example.begin() + static_cast<std::ptrdiff_t>(GetParam())));
-    const RunResult result = run({"in.tessel"});
-    EXPECT_EQ(result.out, reportStart("in.tessel", "in.png", GetParam()) + totalsLines(0, 0));
-    EXPECT_EQ(result.err, NO_SIGNATURE);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
-}
-
-INSTANTIATE_TEST_SUITE_P(Container, ShortFile, ::testing::Values(0, 1, 4, 18, 19, 31, 32));
-
-struct NamedBytes {
-    const char* name;
-    Bytes bytes;
+struct RejectCase {
+    std::string name;
+    Bytes container;
+    std::string outAfterSize;  // what follows the file size line
+    std::string err;
 };
 
-class NotTessel : public CliTest, public ::testing::WithParamInterface<NamedBytes> {};
+class Rejected : public CliTest, public ::testing::WithParamInterface<RejectCase> {};
 
-TEST_P(NotTessel, FirstHeaderWithoutMagicIsRejected) {
-    const Bytes& bytes = GetParam().bytes;
-    put("in.tessel", bytes);
+TEST_P(Rejected, EndsWithStatusOneAndNoOutputFile) {
+    const Bytes& container = GetParam().container;
+    put("in.tessel", container);
     const RunResult result = run({"in.tessel"});
-    EXPECT_EQ(result.out, reportStart("in.tessel", "in.png", bytes.size()));
-    EXPECT_EQ(result.err, NOT_TESSEL);
+    EXPECT_EQ(result.out, reportStart("in.tessel", "in.png", container.size()) + GetParam().outAfterSize);
+    EXPECT_EQ(result.err, GetParam().err);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
 }
+
+// Up to 32 bytes no header is looked at, even a complete one: the walk needs
+// at least one byte after the header.
+RejectCase shortFile(size_t size) {
+    const Bytes example = exampleContainer();
+    return {"Short" + std::to_string(size), Bytes(example.begin(), example.begin() + static_cast<std::ptrdiff_t>(size)),
+            totalsLines(0, 0), NO_SIGNATURE};
+}
+
+RejectCase notTessel(const char* name, Bytes bytes) { return {name, std::move(bytes), "", NOT_TESSEL}; }
 
 Bytes exampleWith(size_t at, uint8_t value) {
     Bytes bytes = exampleContainer();
@@ -82,54 +78,13 @@ Bytes exampleWith(size_t at, uint8_t value) {
     return bytes;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Container, NotTessel,
-    ::testing::Values(NamedBytes{"ThirtyThreeZeros", Bytes(33, 0)},
-                      NamedBytes{"MagicOneByteLate", join({{0}, exampleContainer()})},
-                      NamedBytes{"FirstMagicByteLowercase", exampleWith(4, 'c')},
-                      NamedBytes{"LastMagicByteChanged", exampleWith(18, 'E')},
-                      NamedBytes{"PlainText", bytesOf(std::string(200, 'T'))}),
-    ByName());
-
-struct JunkCase {
-    const char* name;
-    Bytes junk;
-};
-
-class TrailingJunk : public CliTest, public ::testing::WithParamInterface<JunkCase> {};
-
-TEST_P(TrailingJunk, IsIgnoredAfterTwoBlocks) {
-    const Bytes container = join({tessel::makeContainer(std::vector{compress(bytesOf(LEAD_IN)), compress(PNG_BODY)}),
-                                  GetParam().junk});
-    expectExtraction(container, {bytesOf(LEAD_IN), PNG_BODY}, LEAD_IN.size());
-}
-
-// A bare header with nothing after it is not examined, so it is junk too.
-INSTANTIATE_TEST_SUITE_P(Container, TrailingJunk,
-                         ::testing::Values(JunkCase{"ShortTail", bytesOf("xyz")},
-                                           JunkCase{"LongTextTail", bytesOf(std::string(500, 'j'))},
-                                           JunkCase{"BareHeader", tessel::blockHeader(7)}),
-                         ByName());
-
-struct BadBlockCase {
-    const char* name;
-    Bytes stream;
-    const char* message;
-};
-
-class FailingThirdBlock : public CliTest, public ::testing::WithParamInterface<BadBlockCase> {};
-
-// Blocks 1 and 2 already hold a PNG: a failure must still end the run.
-TEST_P(FailingThirdBlock, StopsWithTheDecoderMessage) {
-    const Bytes container = join({tessel::makeContainer(std::vector{compress(bytesOf(LEAD_IN)), compress(PNG_BODY)}),
-                                  tessel::blockHeader(3), GetParam().stream});
-    put("in.tessel", container);
-    const RunResult result = run({"in.tessel"});
-    EXPECT_EQ(result.out, reportStart("in.tessel", "in.png", container.size()) + "Block 1: decompressed 15 bytes\n" +
-                              "Block 2: decompressed " + std::to_string(PNG_BODY.size()) + " bytes\n");
-    EXPECT_EQ(result.err, std::string("Decompression error in block 3: ") + GetParam().message + "\n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
+// Blocks 1 and 2 already hold a PNG: a failing third block must still end the run.
+RejectCase badThirdBlock(const char* name, const Bytes& stream, const std::string& message) {
+    return {name,
+            join({tessel::makeContainer(std::vector{compress(bytesOf(LEAD_IN)), compress(PNG_BODY)}),
+                  tessel::blockHeader(3), stream}),
+            "Block 1: decompressed 15 bytes\nBlock 2: decompressed 46 bytes\n",
+            "Decompression error in block 3: " + message + "\n"};
 }
 
 Bytes truncatedText() {
@@ -138,65 +93,71 @@ Bytes truncatedText() {
     return stream;
 }
 
-// The fixed-code stream holds a length symbol (257) and distance symbol 0
-// before any byte was produced.
+// DistanceBeforeOutput: a fixed-code block whose first symbols are length
+// 257 and distance code 0, with nothing decoded yet.
 INSTANTIATE_TEST_SUITE_P(
-    Container, FailingThirdBlock,
+    Container, Rejected,
     ::testing::Values(
-        BadBlockCase{"FiveBytes", {0x78, 0x01, 0x01, 0x00, 0x00}, "Data too small for zlib"},
-        BadBlockCase{"MethodNine", {0x79, 0x9C, 0x03, 0x00, 0, 0, 0, 1}, "Unsupported compression method"},
-        BadBlockCase{"HeaderChecksum", {0x78, 0x9D, 0x03, 0x00, 0, 0, 0, 1}, "Invalid zlib header checksum"},
-        BadBlockCase{"PresetDictionary", {0x78, 0xBB, 0, 0, 0, 1, 0x03, 0x00}, "Preset dictionary not supported"},
-        BadBlockCase{"BlockTypeThree", {0x78, 0x01, 0x07, 0x00, 0, 0, 0, 0}, "Invalid block type"},
-        BadBlockCase{"StoredLengthMismatch", {0x78, 0x01, 0x01, 0x05, 0x00, 0xFA, 0xFE, 'a', 'b', 'c', 'd', 'e'},
-                     "Invalid stored block"},
-        BadBlockCase{"StoredRunsPastEnd", {0x78, 0x01, 0x01, 0x10, 0x00, 0xEF, 0xFF, 'a', 'b', 'c'},
-                     "Unexpected end of data"},
-        BadBlockCase{"DistanceBeforeOutput", {0x78, 0x01, 0x03, 0x02, 0x00, 0, 0, 0, 0}, "Invalid distance"},
-        BadBlockCase{"TruncatedCompressed", truncatedText(), "Unexpected end of data"}),
+        shortFile(0), shortFile(1), shortFile(4), shortFile(18), shortFile(19), shortFile(31), shortFile(32),
+        notTessel("ThirtyThreeZeros", Bytes(33, 0)), notTessel("MagicOneByteLate", join({{0}, exampleContainer()})),
+        notTessel("FirstMagicByteLowercase", exampleWith(4, 'c')),
+        notTessel("LastMagicByteChanged", exampleWith(18, 'E')),
+        notTessel("PlainText", bytesOf(std::string(200, 'T'))),
+        badThirdBlock("FiveBytes", {0x78, 0x01, 0x01, 0x00, 0x00}, "Data too small for zlib"),
+        badThirdBlock("MethodNine", {0x79, 0x9C, 0x03, 0x00, 0, 0, 0, 1}, "Unsupported compression method"),
+        badThirdBlock("HeaderChecksum", {0x78, 0x9D, 0x03, 0x00, 0, 0, 0, 1}, "Invalid zlib header checksum"),
+        badThirdBlock("PresetDictionary", {0x78, 0xBB, 0, 0, 0, 1, 0x03, 0x00}, "Preset dictionary not supported"),
+        badThirdBlock("BlockTypeThree", {0x78, 0x01, 0x07, 0x00, 0, 0, 0, 0}, "Invalid block type"),
+        badThirdBlock("StoredLengthMismatch", {0x78, 0x01, 0x01, 0x05, 0x00, 0xFA, 0xFE, 'a', 'b', 'c', 'd', 'e'},
+                      "Invalid stored block"),
+        badThirdBlock("StoredRunsPastEnd", {0x78, 0x01, 0x01, 0x10, 0x00, 0xEF, 0xFF, 'a', 'b', 'c'},
+                      "Unexpected end of data"),
+        badThirdBlock("DistanceBeforeOutput", {0x78, 0x01, 0x03, 0x02, 0x00, 0, 0, 0, 0}, "Invalid distance"),
+        badThirdBlock("TruncatedCompressed", truncatedText(), "Unexpected end of data")),
     ByName());
+
+struct TailCase {
+    const char* name;
+    size_t cut;  // bytes taken off the end of the second stream's trailer
+    Bytes junk;  // then appended
+};
+
+class AfterLastBlock : public CliTest, public ::testing::WithParamInterface<TailCase> {};
+
+// Bytes after the last stream that do not start a block are ignored. The
+// 4-byte trailer is counted but never read, so a cut-off trailer is harmless.
+TEST_P(AfterLastBlock, TheWalkEndsNormally) {
+    Bytes container = tessel::makeContainer(std::vector{compress(bytesOf(LEAD_IN)), compress(PNG_BODY)});
+    container.resize(container.size() - GetParam().cut);
+    container.insert(container.end(), GetParam().junk.begin(), GetParam().junk.end());
+    expectExtraction(container, {bytesOf(LEAD_IN), PNG_BODY}, LEAD_IN.size());
+}
+
+// A bare header with nothing after it is never examined, so it is junk too.
+INSTANTIATE_TEST_SUITE_P(Container, AfterLastBlock,
+                         ::testing::Values(TailCase{"ShortJunk", 0, bytesOf("xyz")},
+                                           TailCase{"LongJunk", 0, bytesOf(std::string(500, 'j'))},
+                                           TailCase{"BareHeader", 0, tessel::blockHeader(7)},
+                                           TailCase{"TrailerCutByOne", 1, {}},
+                                           TailCase{"TrailerCutByThree", 3, {}},
+                                           TailCase{"NoTrailer", 4, {}}),
+                         ByName());
 
 TEST_F(CliTest, ZeroLengthBlocksAreCountedAndSkipped) {
     const Bytes emptyDeflate = compress({});
     const Bytes emptyStored = {0x78, 0x01, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01};
-    const Bytes container = tessel::makeContainer(std::vector{emptyDeflate, emptyStored, compress(PNG_BODY), emptyDeflate});
+    const Bytes container =
+        tessel::makeContainer(std::vector{emptyDeflate, emptyStored, compress(PNG_BODY), emptyDeflate});
     expectExtraction(container, {{}, {}, PNG_BODY, {}}, 0);
 }
-
-// The 4-byte trailer is counted but never read: cutting it off the last
-// stream leaves a normal run.
-class CutTrailer : public CliTest, public ::testing::WithParamInterface<size_t> {};
-
-TEST_P(CutTrailer, LastBlockStillCounts) {
-    Bytes container = tessel::makeContainer(std::vector{compress(bytesOf(LEAD_IN)), compress(PNG_BODY)});
-    container.resize(container.size() - GetParam());
-    expectExtraction(container, {bytesOf(LEAD_IN), PNG_BODY}, LEAD_IN.size());
-}
-
-INSTANTIATE_TEST_SUITE_P(Container, CutTrailer, ::testing::Values(1, 2, 3, 4));
-
-// The signature split after `first` bytes, optionally with an empty block
-// between the two halves.
-class SplitSignature : public CliTest, public ::testing::WithParamInterface<std::tuple<size_t, bool>> {};
-
-TEST_P(SplitSignature, IsFoundAcrossBlocks) {
-    const auto [first, emptyBetween] = GetParam();
-    std::vector<Bytes> blocks = {
-        join({bytesOf(LEAD_IN), Bytes(PNG_SIGNATURE.begin(), PNG_SIGNATURE.begin() + static_cast<std::ptrdiff_t>(first))}),
-        Bytes(PNG_BODY.begin() + static_cast<std::ptrdiff_t>(first), PNG_BODY.end())};
-    if (emptyBetween) blocks.insert(blocks.begin() + 1, Bytes{});
-    std::vector<Bytes> streams;
-    for (const Bytes& block : blocks) streams.push_back(compress(block));
-    expectExtraction(tessel::makeContainer(streams), blocks, LEAD_IN.size());
-}
-
-INSTANTIATE_TEST_SUITE_P(Container, SplitSignature, ::testing::Combine(::testing::Range<size_t>(1, 8), ::testing::Bool()));
 
 struct SearchCase {
     const char* name;
     std::vector<std::string> blocks;
     std::optional<size_t> offset;
 };
+
+const std::string SIG = "\x89PNG\r\n\x1A\n";
 
 class SignatureSearch : public CliTest, public ::testing::WithParamInterface<SearchCase> {};
 
@@ -210,18 +171,21 @@ TEST_P(SignatureSearch, FindsTheFirstCompleteSignature) {
     expectExtraction(tessel::makeContainer(streams), blocks, GetParam().offset);
 }
 
-const std::string SIG = "\x89PNG\r\n\x1A\n";
-
 INSTANTIATE_TEST_SUITE_P(
     Container, SignatureSearch,
-    ::testing::Values(SearchCase{"NothingDecoded", {""}, std::nullopt},
+    ::testing::Values(SearchCase{"NothingDecoded", {"", ""}, std::nullopt},
                       SearchCase{"NoSignatureInAnyBlock", {LEAD_IN, "PNG IHDR IDAT IEND", "\x89PNG"}, std::nullopt},
                       SearchCase{"LastByteWrong", {"ab" + SIG.substr(0, 7) + "\x0B" + "cd"}, std::nullopt},
                       SearchCase{"SevenBytesAtTheEnd", {"abc", SIG.substr(0, 7)}, std::nullopt},
                       SearchCase{"ExactlyAtTheEnd", {"abc" + SIG}, 3},
                       SearchCase{"WholeOutputIsTheSignature", {SIG}, 0},
                       SearchCase{"AfterFalseStarts", {"\x89\x89PN\x89PNG\r\n\x1A" + SIG + "x"}, 11},
-                      SearchCase{"FirstOfTwo", {"ab" + SIG + "mid", SIG + "end"}, 2}),
+                      SearchCase{"FirstOfTwo", {"ab" + SIG + "mid", SIG + "end"}, 2},
+                      SearchCase{"SplitAfterOneByte", {"ab" + SIG.substr(0, 1), SIG.substr(1) + "body"}, 2},
+                      SearchCase{"SplitInTheMiddle", {"ab" + SIG.substr(0, 4), SIG.substr(4) + "body"}, 2},
+                      SearchCase{"SplitBeforeLastByte", {"ab" + SIG.substr(0, 7), SIG.substr(7) + "body"}, 2},
+                      SearchCase{"SplitOverThree", {"ab" + SIG.substr(0, 3), SIG.substr(3, 2), SIG.substr(5)}, 2},
+                      SearchCase{"SplitAroundEmptyBlock", {"ab" + SIG.substr(0, 5), "", SIG.substr(5) + "body"}, 2}),
     ByName());
 
 // The uncompressed image data makes the streams do real work; every block

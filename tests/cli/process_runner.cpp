@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -26,37 +29,27 @@ constexpr auto RUN_TIME_LIMIT = std::chrono::seconds(60);
 constexpr rlim_t FILE_SIZE_LIMIT = rlim_t{64} << 20;
 
 // An unnamed scratch file for one captured stream; gone once closed.
-class CaptureFile {
-public:
-    CaptureFile() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/korvane-capture-XXXXXX";
-        fd_ = mkstemp(name.data());
-        if (fd_ < 0) throw std::runtime_error("mkstemp failed for " + name);
-        unlink(name.c_str());
-    }
-    ~CaptureFile() { close(fd_); }
-    CaptureFile(const CaptureFile&) = delete;
-    CaptureFile& operator=(const CaptureFile&) = delete;
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+File scratchFile() {
+    File file(std::tmpfile(), &std::fclose);
+    if (!file) throw std::runtime_error("tmpfile failed");
+    return file;
+}
 
-    [[nodiscard]] int fd() const { return fd_; }
+std::string contents(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    return text;
+}
 
-    std::string contents() const {
-        std::string text;
-        char chunk[4096];
-        for (off_t pos = 0;;) {
-            const ssize_t n = pread(fd_, chunk, sizeof chunk, pos);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) throw std::runtime_error("reading a capture file failed");
-            if (n == 0) return text;
-            text.append(chunk, static_cast<size_t>(n));
-            pos += n;
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
+std::vector<char*> pointers(std::vector<std::string>& words) {
+    std::vector<char*> list;
+    for (std::string& word : words) list.push_back(word.data());
+    list.push_back(nullptr);
+    return list;
+}
 
 std::string withUnixNewlines(const std::string& text) {
     std::string out;
@@ -102,29 +95,24 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     else if (options.argv0)
         words.push_back(*options.argv0);
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const std::string dir = workDir.string();
-    std::vector<std::string> envStrings = options.environment;
+    std::vector<std::string> env = options.environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string_view name(*entry, std::strcspn(*entry, "="));
-        bool replaced = false;
-        for (const std::string& own : options.environment) replaced = replaced || own.starts_with(std::string(name) + "=");
-        if (!replaced) envStrings.emplace_back(*entry);
+        const std::string_view name(*entry, std::strcspn(*entry, "=") + 1);
+        const auto overrides = [&](const std::string& own) { return own.starts_with(name); };
+        if (std::none_of(options.environment.begin(), options.environment.end(), overrides)) env.emplace_back(*entry);
     }
-    std::vector<char*> envp;
-    for (std::string& entry : envStrings) envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = pointers(words);
+    const std::vector<char*> envp = pointers(env);
+    const std::string dir = workDir.string();
 
-    CaptureFile out;
-    CaptureFile err;
+    const File out = scratchFile();
+    const File err = scratchFile();
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         const int devNull = open("/dev/null", O_RDONLY);
-        if (devNull < 0 || dup2(devNull, STDIN_FILENO) < 0 || dup2(out.fd(), STDOUT_FILENO) < 0 ||
-            dup2(err.fd(), STDERR_FILENO) < 0)
+        if (devNull < 0 || dup2(devNull, STDIN_FILENO) < 0 || dup2(fileno(out.get()), STDOUT_FILENO) < 0 ||
+            dup2(fileno(err.get()), STDERR_FILENO) < 0)
             _exit(127);
         // Bounds what a runaway child can write, captures included.
         const rlimit fileSizeLimit{FILE_SIZE_LIMIT, FILE_SIZE_LIMIT};
@@ -156,8 +144,8 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     }
 
     RunResult result;
-    result.out = out.contents();
-    result.err = err.contents();
+    result.out = contents(out.get());
+    result.err = contents(err.get());
     if (!wrapper.empty()) {
         result.out = withUnixNewlines(result.out);
         result.err = withUnixNewlines(result.err);
