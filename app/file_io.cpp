@@ -1,5 +1,6 @@
 #include "file_io.hpp"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -19,8 +20,11 @@ bool readFile(const std::string& path, ByteBuffer& out) {
         return false;
     };
 
-    // A size that cannot be told (a pipe) or held in memory (a directory may
-    // report a huge one) fails like any other read.
+    // A directory can open like a file on some systems, reporting any size
+    // (2^63 - 1 on ext4); it fails as a read, like a size that cannot be told
+    // (a pipe) or held in memory.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) return fail();
     const std::streamoff size = file.tellg();
     if (size < 0 || static_cast<unsigned long long>(size) > std::numeric_limits<size_t>::max()) return fail();
     file.seekg(0, std::ios::beg);
