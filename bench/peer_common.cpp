@@ -1,0 +1,211 @@
+#include "peer_common.hpp"
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+namespace peer {
+
+Buffer::~Buffer() { std::free(data_); }
+
+void Buffer::reserve(size_t count) {
+    if (count <= capacity_) return;
+    void* grown = std::realloc(data_, count);
+    if (grown == nullptr) throw std::bad_alloc();
+    data_ = static_cast<uint8_t*>(grown);
+    capacity_ = count;
+}
+
+void Buffer::grow(size_t minimum) {
+    size_t wanted = capacity_ > SIZE_MAX / 2 ? SIZE_MAX : capacity_ * 2;
+    if (wanted < minimum) wanted = minimum;
+    if (wanted < 65536) wanted = 65536;
+    if (wanted == capacity_) throw std::bad_alloc();
+    reserve(wanted);
+}
+
+namespace {
+
+// Standard output goes through stdio's buffer (one write per buffer rather
+// than per line when it is not a terminal); it is flushed before anything is
+// written to standard error, so the two streams interleave as with a flush
+// after every line.
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void say(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+}
+
+void complain(const std::string& line) {
+    std::fflush(stdout);
+    std::fputs(line.c_str(), stderr);
+    std::fputc('\n', stderr);
+}
+
+constexpr size_t HEADER_SIZE = 32;
+constexpr size_t MAGIC_OFFSET = 4;
+constexpr char MAGIC[] = "CompressionFile";
+constexpr size_t MAGIC_SIZE = sizeof(MAGIC) - 1;
+constexpr uint8_t PNG_SIGNATURE[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+
+std::string outputPathFor(const std::string& input) {
+    const size_t dot = input.rfind('.');
+    return (dot == std::string::npos ? input : input.substr(0, dot)) + ".png";
+}
+
+// The whole file in one read into an uninitialised buffer. As with a C++
+// stream, the size is where the end can be sought to: a pipe fails, and a
+// directory opens but fails to read.
+bool readInput(const std::string& path, Buffer& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        complain("Could not open file: " + path);
+        return false;
+    }
+    bool ok = false;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end >= 0 && static_cast<uint64_t>(end) <= SIZE_MAX && ::lseek(fd, 0, SEEK_SET) == 0) {
+        const auto size = static_cast<size_t>(end);
+        try {
+            out.reserve(size);
+            ok = true;
+        } catch (const std::bad_alloc&) {
+        }
+        // One read normally does it; the loop covers the kernel's per-call cap.
+        for (size_t done = 0; ok && done < size;) {
+            const ssize_t got = ::read(fd, out.data() + done, size - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) ok = false;
+            else done += static_cast<size_t>(got);
+        }
+        if (ok) out.truncate(size);
+    }
+    ::close(fd);
+    if (!ok) complain("Error reading file: " + path);
+    return ok;
+}
+
+// Creates or truncates the file and writes the bytes in one call (looping only
+// on a short write). A failed write returns false without a message.
+bool writeOutput(const std::string& path, const uint8_t* data, size_t length) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        complain("Could not create file: " + path);
+        return false;
+    }
+    bool ok = true;
+    for (size_t done = 0; ok && done < length;) {
+        const ssize_t wrote = ::write(fd, data + done, length - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) ok = false;
+        else done += static_cast<size_t>(wrote);
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Decodes every block onto the end of `joined`, printing the same lines as
+// Korvane. Returns false after printing the error.
+bool walkContainer(const Buffer& file, StreamDecoder& decoder, Buffer& joined) {
+    const uint64_t fileSize = file.size();
+    uint64_t offset = 0;
+    int64_t blockCount = 0;
+    while (offset + HEADER_SIZE < fileSize) {
+        if (std::memcmp(file.data() + offset + MAGIC_OFFSET, MAGIC, MAGIC_SIZE) != 0) {
+            if (blockCount == 0) {
+                complain("Error: file is not a valid Tessel (CompressionFile)");
+                return false;
+            }
+            break;
+        }
+        ++blockCount;
+        const uint64_t streamStart = offset + HEADER_SIZE;
+        const size_t before = joined.size();
+        size_t consumed = 0;
+        try {
+            consumed = decoder.decodeAppend(file.data() + streamStart, fileSize - streamStart, joined);
+        } catch (const std::exception& error) {
+            joined.truncate(before);
+            complain("Decompression error in block " + std::to_string(blockCount) + ": " + error.what());
+            return false;
+        }
+        say("Block %" PRId64 ": decompressed %zu bytes\n", blockCount, joined.size() - before);
+        offset = streamStart + consumed;
+    }
+    say("\nTotal blocks: %" PRId64 "\nTotal decompressed: %zu bytes\n", blockCount, joined.size());
+    return true;
+}
+
+int runChecked(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFactor) {
+    // The banner is Korvane's, so that the reports compare byte for byte.
+    say("=== Korvane ===\nPNG extraction from CompressionFile\n(no external dependencies)\n\n");
+    if (argc < 2) {
+        say("Usage: %s <input_file> [output_file.png]\n\n", argc > 0 && argv[0] != nullptr ? argv[0] : "");
+        say("Extracts PNG image from Tessel (CompressionFile) format.\n");
+        say("If output file is not specified, uses input filename with .png extension.\n");
+        return 1;
+    }
+    const std::string inputPath = argv[1];
+    const std::string outputPath = argc > 2 ? std::string(argv[2]) : outputPathFor(inputPath);
+    say("Input file:  %s\nOutput file: %s\n\n", inputPath.c_str(), outputPath.c_str());
+
+    Buffer file;
+    if (!readInput(inputPath, file)) return 1;
+    say("File size: %zu bytes\n", file.size());
+
+    Buffer joined;
+    // A first guess at the decoded size; untouched capacity costs no memory.
+    joined.reserve(file.size() > SIZE_MAX / fileSizeFactor ? file.size() : file.size() * fileSizeFactor + 65536);
+    if (!walkContainer(file, decoder, joined)) return 1;
+
+    const uint8_t* const begin = joined.data();
+    const uint8_t* found = nullptr;
+    if (joined.size() >= sizeof PNG_SIGNATURE) {
+        const uint8_t* const last = begin + (joined.size() - sizeof PNG_SIGNATURE);
+        for (const uint8_t* p = begin; p <= last; ++p) {
+            p = static_cast<const uint8_t*>(std::memchr(p, PNG_SIGNATURE[0], static_cast<size_t>(last - p) + 1));
+            if (p == nullptr) break;
+            if (std::memcmp(p, PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
+                found = p;
+                break;
+            }
+        }
+    }
+    if (found == nullptr) {
+        complain("Error: PNG signature not found in decompressed data");
+        return 1;
+    }
+    const auto pngOffset = static_cast<size_t>(found - begin);
+    const size_t pngSize = joined.size() - pngOffset;
+    say("PNG found at offset: %zu\nPNG size: %zu bytes\n", pngOffset, pngSize);
+    if (!writeOutput(outputPath, found, pngSize)) return 1;
+    say("\nSuccess! PNG saved to: %s\n", outputPath.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int run(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFactor) {
+    int status = 1;
+    try {
+        status = runChecked(argc, argv, decoder, fileSizeFactor);
+    } catch (const std::exception& error) {
+        complain(std::string("Error: ") + error.what());
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+}  // namespace peer
