@@ -1,6 +1,7 @@
 #include "peer_common.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -65,18 +66,22 @@ std::string outputPathFor(const std::string& input) {
     return (dot == std::string::npos ? input : input.substr(0, dot)) + ".png";
 }
 
-// The whole file in one read into an uninitialised buffer. As with a C++
-// stream, the size is where the end can be sought to: a pipe fails, and a
-// directory opens but fails to read.
+// The whole file in one read into an uninitialised buffer. The size is where
+// the end can be sought to. As with Korvane's C++ stream opened at the end, a
+// file whose end cannot be sought to (a pipe) fails to open, and a directory
+// fails as a read.
 bool readInput(const std::string& path, Buffer& out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const off_t end = fd < 0 ? -1 : ::lseek(fd, 0, SEEK_END);
+    if (end < 0) {
+        if (fd >= 0) ::close(fd);
         complain("Could not open file: " + path);
         return false;
     }
     bool ok = false;
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    if (end >= 0 && static_cast<uint64_t>(end) <= SIZE_MAX && ::lseek(fd, 0, SEEK_SET) == 0) {
+    struct stat status {};
+    const bool directory = ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+    if (!directory && static_cast<uint64_t>(end) <= SIZE_MAX && ::lseek(fd, 0, SEEK_SET) == 0) {
         const auto size = static_cast<size_t>(end);
         try {
             out.reserve(size);
