@@ -26,7 +26,7 @@ while [ $# -gt 0 ]; do
     -n) rounds=$2; shift 2 ;;
     -r) repetitions=$2; shift 2 ;;
     --no-decoder-bench) micro=0; shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "unknown option: $1" >&2; exit 2 ;;
     *) names+=("$1"); shift ;;
   esac
