@@ -2,7 +2,7 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
+#include <memory>
 
 namespace korvane {
 
@@ -17,11 +17,11 @@ namespace korvane {
 // raise the error at exactly the point it would.
 //
 // Entry layout (32 bits):
-//   bits 0-5    bits to consume: the code, plus its extra bits when `value`
-//               already includes them
+//   bits 0-5    bits to consume: the code, and for BASE its extra bits too
 //   bit 7       EXCEPTIONAL: subtable link, end of block or hand-over
-//   bits 8-11   extra bits still to read after the code (BASE), or the
-//               exceptional kind
+//   bits 8-11   BASE: how many of the extra bits still have to be added to
+//               `value` (0 when the index already held them all); otherwise
+//               the exceptional kind
 //   bits 12-15  subtable index bits (SUBTABLE)
 //   bits 16-30  value: copy length or distance (BASE), subtable start
 //   bit 31      LITERAL, with the byte (or code-length symbol) in bits 8-15
@@ -46,6 +46,8 @@ public:
     static constexpr uint32_t bits(uint32_t entry) { return entry & 63; }
     static constexpr uint32_t extra(uint32_t entry) { return (entry >> 8) & 0xF; }
     static constexpr uint32_t value(uint32_t entry) { return (entry >> 16) & 0x7FFF; }
+    // value() of an entry known not to be a literal, whose bit 31 is clear.
+    static constexpr uint32_t baseValue(uint32_t entry) { return entry >> 16; }
     static constexpr uint32_t exceptionalKind(uint32_t entry) { return entry & 0xF80; }
     static constexpr bool isLiteral(uint32_t entry) { return (entry & LITERAL) != 0; }
     static constexpr uint32_t literalByte(uint32_t entry) { return (entry >> 8) & 0xFF; }
@@ -71,7 +73,7 @@ public:
     // The table built for alphabet A.
     template <Alphabet A>
     [[nodiscard]] View<A> view() const {
-        return {entries_.data()};
+        return {entries_.get()};
     }
 
     // Builds the table; returns false (and leaves it unusable) when the
@@ -79,7 +81,12 @@ public:
     bool build(std::span<const int32_t> lengths, Alphabet alphabet);
 
 private:
-    std::vector<uint32_t> entries_;
+    template <Alphabet A>
+    bool buildFor(std::span<const int32_t> lengths);
+
+    // Slots, uninitialised until a build writes them; kept from build to build.
+    std::unique_ptr<uint32_t[]> entries_;
+    size_t capacity_ = 0;
 };
 
 }  // namespace korvane

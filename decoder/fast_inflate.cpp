@@ -77,6 +77,13 @@ BitBuffer startAt(const BitReader& reader) {
 // overrun of its word stores, or a few literals.
 constexpr size_t OUTPUT_SLACK = 258 + 16;
 
+// The extra bits of a BASE entry whose code starts at bit 0 of `bits`: they
+// are the last extra(entry) of its bits(entry) bits.
+uint64_t extraValue(uint64_t bits, uint32_t entry) {
+    const uint32_t extra = FastCode::extra(entry);
+    return (bits >> (FastCode::bits(entry) - extra)) & ((uint64_t{1} << extra) - 1);
+}
+
 void copy16(uint8_t* to, const uint8_t* from) {
     uint8_t chunk[16];
     std::memcpy(chunk, from, sizeof chunk);
@@ -181,10 +188,10 @@ namespace {
     // valid across a refill, which only adds bits above the valid ones, as
     // long as 15 bits were valid when it was made.
     uint32_t entry = literalCode.primary(buffer);
-    for (;;) {
-        // The refill at the end of this step must stay inside the span.
-        if (in > inLast) break;
-        if (to > roomLimit) {
+    for (bool roomRanOut = false;; roomRanOut = false) {
+        if (roomRanOut || to > roomLimit) {
+            // Out of line from the symbol loop, which makes no calls and so
+            // can keep all its state in registers.
             const size_t size = static_cast<size_t>(to - out.data());
             out.resizeUninitialized(size);
             out.reserveExtra(OUTPUT_SLACK);
@@ -192,59 +199,66 @@ namespace {
             streamBegin = out.data() + streamStart;
             roomLimit = out.data() + out.capacity() - OUTPUT_SLACK;
         }
-
-        if (FastCode::isLiteral(entry)) {
-            // Two literals per refill: each code is at most 15 bits.
-            *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
-            consume(FastCode::bits(entry));
-            entry = literalCode.primary(buffer);
-            if (FastCode::isLiteral(entry)) {
-                *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
-                consume(FastCode::bits(entry));
-                entry = literalCode.primary(buffer);
+        while (!roomRanOut) {
+            // The refill at the end of this step must stay inside the span.
+            if (in > inLast) goto done;
+            if (to > roomLimit) {
+                roomRanOut = true;
+                break;
             }
-            refill();
-            continue;
-        }
-        if (FastCode::isExceptional(entry)) {
-            if (FastCode::exceptionalKind(entry) == FastCode::SUBTABLE) entry = literalCode.secondary(entry, buffer);
             if (FastCode::isLiteral(entry)) {
+                // Two literals per refill: each code is at most 15 bits.
                 *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
                 consume(FastCode::bits(entry));
-                refill();
                 entry = literalCode.primary(buffer);
+                if (FastCode::isLiteral(entry)) {
+                    *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
+                    consume(FastCode::bits(entry));
+                    entry = literalCode.primary(buffer);
+                }
+                refill();
                 continue;
             }
             if (FastCode::isExceptional(entry)) {
-                if (FastCode::exceptionalKind(entry) == FastCode::END_BLOCK) {
+                if (FastCode::exceptionalKind(entry) == FastCode::SUBTABLE) entry = literalCode.secondary(entry, buffer);
+                if (FastCode::isLiteral(entry)) {
+                    *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
                     consume(FastCode::bits(entry));
-                    result = FastResult::EndOfBlock;
+                    refill();
+                    entry = literalCode.primary(buffer);
+                    continue;
                 }
-                break;  // end of block, or a code the literal decoder must judge
+                if (FastCode::isExceptional(entry)) {
+                    if (FastCode::exceptionalKind(entry) == FastCode::END_BLOCK) {
+                        consume(FastCode::bits(entry));
+                        result = FastResult::EndOfBlock;
+                    }
+                    goto done;  // end of block, or a code the literal decoder must judge
+                }
             }
-        }
 
-        // A length: nothing is consumed until the whole pair is known to be valid.
-        uint32_t used = FastCode::bits(entry);
-        const size_t length = FastCode::value(entry) + ((buffer >> used) & ((1U << FastCode::extra(entry)) - 1));
-        used += FastCode::extra(entry);
-        uint32_t distEntry = distanceCode.primary(buffer >> used);
-        if (FastCode::isExceptional(distEntry)) {
-            if (FastCode::exceptionalKind(distEntry) != FastCode::SUBTABLE) break;
-            distEntry = distanceCode.secondary(distEntry, buffer >> used);
-            if (FastCode::isExceptional(distEntry)) break;
+            // A length, then its distance, read from copies of the buffer: nothing
+            // is consumed until the whole pair is known to be valid. Each entry's
+            // bit count covers its extra bits, so the next code is one shift away.
+            const uint64_t afterLength = buffer >> FastCode::bits(entry);
+            uint32_t distEntry = distanceCode.primary(afterLength);
+            if (FastCode::isExceptional(distEntry)) {
+                if (FastCode::exceptionalKind(distEntry) != FastCode::SUBTABLE) goto done;
+                distEntry = distanceCode.secondary(distEntry, afterLength);
+                if (FastCode::isExceptional(distEntry)) goto done;
+            }
+            const size_t length = FastCode::baseValue(entry) + extraValue(buffer, entry);
+            const size_t distance = FastCode::baseValue(distEntry) + extraValue(afterLength, distEntry);
+            if (distance > static_cast<size_t>(to - streamBegin)) goto done;
+            count -= FastCode::bits(entry) + FastCode::bits(distEntry);
+            buffer = afterLength >> FastCode::bits(distEntry);
+            refill();
+            entry = literalCode.primary(buffer);
+            to = copyMatch(to, length, distance);
         }
-        used += FastCode::bits(distEntry);
-        const size_t distance =
-            FastCode::value(distEntry) + ((buffer >> used) & ((1U << FastCode::extra(distEntry)) - 1));
-        used += FastCode::extra(distEntry);
-        if (distance > static_cast<size_t>(to - streamBegin)) break;
-        consume(used);
-        refill();
-        entry = literalCode.primary(buffer);
-        to = copyMatch(to, length, distance);
     }
 
+done:
     out.resizeUninitialized(static_cast<size_t>(to - out.data()));
     const uint64_t position = static_cast<uint64_t>(in - inBegin) * 8 - count;
     reader.bytePos = position >> 3;

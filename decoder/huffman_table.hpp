@@ -40,7 +40,7 @@ public:
 
 // Reverses the low `length` bits of `code`: a code's first (most significant)
 // bit arrives first in the stream, so it becomes bit 0 of a table index.
-[[nodiscard]] inline uint32_t reverseBits(uint32_t code, int length) {
+[[nodiscard]] constexpr uint32_t reverseBits(uint32_t code, int length) {
     // Reverse all 16 low bits by swapping ever smaller halves, then drop the
     // bits below the code's own.
     uint32_t r = code & 0xFFFF;
