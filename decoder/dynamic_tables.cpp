@@ -1,7 +1,6 @@
 #include "dynamic_tables.hpp"
 
 #include <array>
-#include <span>
 
 #include "deflate_tables.hpp"
 
@@ -21,24 +20,21 @@ void readDynamicLengths(BitReader& reader, DynamicLengths& result) {
     codeLengthTable.build(codeLengthLengths);
 
     const auto total = static_cast<size_t>(hlit + hdist);
-    std::vector<int32_t>& lengths = result.lengths;
-    lengths.clear();
-    lengths.reserve(total);
-    while (lengths.size() < total) {
+    result.count = 0;
+    while (result.count < total) {
         const int32_t symbol = codeLengthTable.decodeSymbol(reader);
         if (symbol < 16) {
-            lengths.push_back(symbol);
+            result.append(symbol, 1);
         } else if (symbol == 16) {
             const auto repeat = readBits(reader, 2) + 3;
-            const int32_t previous = lengths.empty() ? 0 : lengths.back();
-            lengths.insert(lengths.end(), repeat, previous);
+            result.append(result.count == 0 ? 0 : result.lengths[result.count - 1], repeat);
         } else if (symbol == 17) {
-            lengths.insert(lengths.end(), readBits(reader, 3) + 3, 0);
+            result.append(0, readBits(reader, 3) + 3);
         } else {
-            lengths.insert(lengths.end(), readBits(reader, 7) + 11, 0);
+            result.append(0, readBits(reader, 7) + 11);
         }
     }
-    lengths.resize(total);  // the last run may overshoot; its excess is dropped
+    result.count = total;  // the last run may overshoot; its excess is dropped
     result.litLenCount = hlit;
     result.distCount = hdist;
 }
@@ -46,9 +42,8 @@ void readDynamicLengths(BitReader& reader, DynamicLengths& result) {
 void readDynamicTables(BitReader& reader, HuffmanTable& literalTable, HuffmanTable& distanceTable) {
     DynamicLengths read;
     readDynamicLengths(reader, read);
-    const std::span<const int32_t> all(read.lengths);
-    literalTable.build(all.first(static_cast<size_t>(read.litLenCount)));
-    distanceTable.build(all.subspan(static_cast<size_t>(read.litLenCount)));
+    literalTable.build(read.literal());
+    distanceTable.build(read.distance());
 }
 
 }  // namespace korvane

@@ -10,7 +10,7 @@ namespace korvane {
 
 namespace {
 
-constexpr uint32_t literalEntry(uint32_t byte, uint32_t bits) { return FastCode::LITERAL | byte << 8 | bits; }
+constexpr uint32_t literalEntry(uint32_t byte, uint32_t bits) { return FastEntry::LITERAL | byte << 8 | bits; }
 constexpr uint32_t baseEntry(uint32_t value, uint32_t extra, uint32_t bits) { return value << 16 | extra << 8 | bits; }
 
 // What decoding `symbol` means, for a code of `length` bits in a table whose
@@ -22,21 +22,20 @@ struct SymbolEntry {
     uint32_t foldedMask;
 };
 
-template <FastCode::Alphabet A>
+template <FastAlphabet A>
 SymbolEntry entryFor(uint32_t symbol, uint32_t length, uint32_t indexBits) {
-    using Alphabet = FastCode::Alphabet;
-    if constexpr (A == Alphabet::CodeLength) return {literalEntry(symbol, length), 0};
+    if constexpr (A == FastAlphabet::CodeLength) return {literalEntry(symbol, length), 0};
     uint32_t base = 0;
     uint32_t extra = 0;
-    if constexpr (A == Alphabet::Distance) {
-        if (symbol >= static_cast<uint32_t>(DIST_SYMBOL_COUNT)) return {FastCode::HAND_OVER, 0};
+    if constexpr (A == FastAlphabet::Distance) {
+        if (symbol >= static_cast<uint32_t>(DIST_SYMBOL_COUNT)) return {FastEntry::HAND_OVER, 0};
         base = static_cast<uint32_t>(DIST_BASE[symbol]);
         extra = static_cast<uint32_t>(DIST_EXTRA[symbol]);
     } else {
         if (symbol < END_OF_BLOCK) return {literalEntry(symbol, length), 0};
-        if (symbol == END_OF_BLOCK) return {FastCode::END_BLOCK | length, 0};
+        if (symbol == END_OF_BLOCK) return {FastEntry::END_BLOCK | length, 0};
         const uint32_t index = symbol - FIRST_LENGTH_SYMBOL;
-        if (index >= static_cast<uint32_t>(LENGTH_SYMBOL_COUNT)) return {FastCode::HAND_OVER, 0};
+        if (index >= static_cast<uint32_t>(LENGTH_SYMBOL_COUNT)) return {FastEntry::HAND_OVER, 0};
         base = static_cast<uint32_t>(LENGTH_BASE[index]);
         extra = static_cast<uint32_t>(LENGTH_EXTRA[index]);
     }
@@ -68,67 +67,72 @@ uint32_t reversed(uint32_t code, uint32_t length) {
     return both >> (16 - length);
 }
 
-// Alphabets handled by the fast tables have at most this many symbols.
-constexpr size_t MAX_SYMBOLS = 320;
-
 }  // namespace
 
-bool FastCode::build(std::span<const int32_t> lengths, Alphabet alphabet) {
-    switch (alphabet) {
-        case Alphabet::LiteralLength: return buildFor<Alphabet::LiteralLength>(lengths);
-        case Alphabet::Distance: return buildFor<Alphabet::Distance>(lengths);
-        case Alphabet::CodeLength: return buildFor<Alphabet::CodeLength>(lengths);
-    }
-    return false;
-}
-
-template <FastCode::Alphabet A>
-bool FastCode::buildFor(std::span<const int32_t> lengths) {
-    constexpr uint32_t PRIMARY_BITS = primaryBitsFor(A);
+template <FastAlphabet A>
+bool FastCode<A>::build(std::span<const int32_t> lengths) {
     constexpr uint32_t PRIMARY_SIZE = 1U << PRIMARY_BITS;
-    // Lengths outside 1..15 mean "no code", as in HuffmanTable.
+    uint32_t* const table = entries_.data();
+    // Lengths outside 1..15 mean "no code", as in HuffmanTable (a negative
+    // length becomes a large unsigned one).
+    auto codeLength = [](int32_t length) {
+        const auto l = static_cast<uint32_t>(length);
+        return l <= MAX_CODE_LENGTH ? l : 0;
+    };
+
     std::array<uint32_t, MAX_CODE_LENGTH + 1> count{};
-    for (int32_t length : lengths) ++count[length > 0 && length <= MAX_CODE_LENGTH ? static_cast<size_t>(length) : 0];
+    for (int32_t length : lengths) ++count[codeLength(length)];
     uint32_t kraft = 0;  // code space used, in units of 2^-15
-    uint32_t maxLength = 0;
+    bool tooLong = false;
     for (uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) {
         kraft += count[length] << (MAX_CODE_LENGTH - length);
-        if (count[length] != 0) maxLength = length;
+        tooLong = tooLong || (length > MAX_LENGTH && count[length] != 0);
     }
-
-    // Room for the primary table and the worst case of subtables: one per
-    // long code, each at most 2^(maxLength - PRIMARY_BITS) slots.
-    size_t needed = PRIMARY_SIZE;
-    if (maxLength > PRIMARY_BITS) needed += std::min<size_t>(lengths.size(), PRIMARY_SIZE) << (maxLength - PRIMARY_BITS);
-    if (capacity_ < needed) {
-        entries_ = std::make_unique_for_overwrite<uint32_t[]>(needed);
-        capacity_ = needed;
+    if (kraft > 1U << MAX_CODE_LENGTH || lengths.size() > MAX_SYMBOLS || tooLong) {
+        std::fill(table, table + PRIMARY_SIZE, FastEntry::HAND_OVER);
+        return false;
     }
-    uint32_t* const table = entries_.get();
     const bool complete = kraft == 1U << MAX_CODE_LENGTH;
-    // A complete code writes every slot; otherwise the free ones hand over.
-    if (!complete) std::fill(table, table + PRIMARY_SIZE, HAND_OVER);
-    if (kraft > 1U << MAX_CODE_LENGTH || lengths.size() > MAX_SYMBOLS) return false;
 
     // Symbols sorted by code length, then by symbol: canonical code order.
     std::array<uint32_t, MAX_CODE_LENGTH + 2> offset{};
     for (uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) offset[length + 1] = offset[length] + count[length];
-    std::array<uint16_t, MAX_SYMBOLS> sorted{};
+    std::array<uint16_t, MAX_SYMBOLS> sorted;
     for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
-        const int32_t length = lengths[symbol];
-        if (length > 0 && length <= MAX_CODE_LENGTH) sorted[offset[static_cast<size_t>(length)]++] = static_cast<uint16_t>(symbol);
+        const uint32_t length = codeLength(lengths[symbol]);
+        if (length != 0) sorted[offset[length]++] = static_cast<uint16_t>(symbol);
     }
 
-    // Short codes go straight into the primary table. Codes are consecutive
+    // Short codes: the table is grown one bit at a time. Doubling it repeats
+    // every shorter code (and every free pattern) into the new half; then each
+    // code of the new length takes its single slot. Codes are consecutive
     // within a length, and the first code of a length follows the last code
     // of the one before, shifted (RFC 1951, 3.2.2).
+    // Codes whose extra bits fit in the index carry their final value in each
+    // slot; those slots differ, so they are written one by one at the end.
+    struct Folded {
+        uint32_t slot;
+        uint32_t length;
+        SymbolEntry entry;
+    };
+    std::array<Folded, MAX_SYMBOLS> folded;
+    size_t foldedCount = 0;
+    table[0] = FastEntry::HAND_OVER;
     uint32_t code = 0;
     size_t next = 0;
     uint32_t length = 1;
     for (; length <= PRIMARY_BITS; ++length, code <<= 1) {
-        for (uint32_t n = 0; n < count[length]; ++n, ++code)
-            fill(table, PRIMARY_SIZE, reversed(code, length), length, entryFor<A>(sorted[next++], length, PRIMARY_BITS));
+        const uint32_t half = 1U << (length - 1);
+        std::copy_n(table, half, table + half);
+        for (uint32_t n = 0; n < count[length]; ++n, ++code) {
+            const SymbolEntry entry = entryFor<A>(sorted[next++], length, PRIMARY_BITS);
+            const uint32_t slot = reversed(code, length);
+            table[slot] = entry.entry;
+            if (entry.foldedMask != 0) folded[foldedCount++] = {slot, length, entry};
+        }
     }
+    for (size_t i = 0; i < foldedCount; ++i)
+        fill(table, PRIMARY_SIZE, folded[i].slot, folded[i].length, folded[i].entry);
 
     // Long codes sharing their first PRIMARY_BITS bits come out together;
     // each such group gets a subtable as wide as its longest code needs.
@@ -161,15 +165,19 @@ bool FastCode::buildFor(std::span<const int32_t> lengths) {
                 groupPrefix = prefix;
                 groupStart = subtableEnd;
                 subtableEnd += 1U << subBits;
-                if (!complete) std::fill(table + groupStart, table + subtableEnd, HAND_OVER);
-                table[reversed(prefix, PRIMARY_BITS)] = SUBTABLE | groupStart << 16 | subBits << 12 | PRIMARY_BITS;
+                if (!complete) std::fill(table + groupStart, table + subtableEnd, FastEntry::HAND_OVER);
+                table[reversed(prefix, PRIMARY_BITS)] = FastEntry::SUBTABLE | groupStart << 16 | subBits << 12 | PRIMARY_BITS;
             }
-            const uint32_t subSize = subtableEnd - groupStart;
             // Subtable slots carry the code's full length; their extra bits are read apart.
-            fill(table + groupStart, subSize, reversed(code, restBits), restBits, entryFor<A>(sorted[next++], length, 0));
+            fill(table + groupStart, subtableEnd - groupStart, reversed(code, restBits), restBits,
+                 entryFor<A>(sorted[next++], length, 0));
         }
     }
     return true;
 }
+
+template class FastCode<FastAlphabet::LiteralLength>;
+template class FastCode<FastAlphabet::Distance>;
+template class FastCode<FastAlphabet::CodeLength>;
 
 }  // namespace korvane

@@ -1,22 +1,13 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
-#include <memory>
 
 namespace korvane {
 
-// Multi-bit decode table for the fast path: one probe resolves a whole code of
-// up to `primaryBits` bits; longer codes take a second probe in a subtable.
-//
-// It gives exactly the symbol the bit-at-a-time HuffmanTable gives, but only
-// for codes that do not over-subscribe the code space (build() refuses those:
-// there the bit-at-a-time rules decide which symbol wins). Bit patterns that
-// reach no code, and symbols that are always an error (length 286/287,
-// distance 30/31), decode to a hand-over entry so that the literal decoder can
-// raise the error at exactly the point it would.
-//
-// Entry layout (32 bits):
+// Entries of the fast path's decode tables (FastCode), 32 bits each:
 //   bits 0-5    bits to consume: the code, and for BASE its extra bits too
 //   bit 7       EXCEPTIONAL: subtable link, end of block or hand-over
 //   bits 8-11   BASE: how many of the extra bits still have to be added to
@@ -27,16 +18,7 @@ namespace korvane {
 //   bit 31      LITERAL, with the byte (or code-length symbol) in bits 8-15
 // Keeping bits 6 and 7 out of the consume count lets the decoder shift by
 // `entry & 63`, which is a plain shift on common CPUs.
-class FastCode {
-public:
-    enum class Alphabet { LiteralLength, Distance, CodeLength };
-    static constexpr uint32_t LITLEN_PRIMARY_BITS = 11;
-
-    // Width of the first-level table: codes up to this long take one probe.
-    static constexpr uint32_t primaryBitsFor(Alphabet alphabet) {
-        return alphabet == Alphabet::LiteralLength ? LITLEN_PRIMARY_BITS : alphabet == Alphabet::Distance ? 8 : 7;
-    }
-
+struct FastEntry {
     static constexpr uint32_t LITERAL = 0x8000'0000;
     static constexpr uint32_t EXCEPTIONAL = 0x80;
     static constexpr uint32_t SUBTABLE = EXCEPTIONAL | 1U << 8;
@@ -45,48 +27,72 @@ public:
 
     static constexpr uint32_t bits(uint32_t entry) { return entry & 63; }
     static constexpr uint32_t extra(uint32_t entry) { return (entry >> 8) & 0xF; }
-    static constexpr uint32_t value(uint32_t entry) { return (entry >> 16) & 0x7FFF; }
-    // value() of an entry known not to be a literal, whose bit 31 is clear.
+    static constexpr uint32_t subtableBits(uint32_t entry) { return (entry >> 12) & 0xF; }
+    // The value of an entry that is not a literal, whose bit 31 is clear.
     static constexpr uint32_t baseValue(uint32_t entry) { return entry >> 16; }
     static constexpr uint32_t exceptionalKind(uint32_t entry) { return entry & 0xF80; }
     static constexpr bool isLiteral(uint32_t entry) { return (entry & LITERAL) != 0; }
-    static constexpr uint32_t literalByte(uint32_t entry) { return (entry >> 8) & 0xFF; }
     static constexpr bool isExceptional(uint32_t entry) { return (entry & EXCEPTIONAL) != 0; }
+    static constexpr uint32_t literalByte(uint32_t entry) { return (entry >> 8) & 0xFF; }
+};
 
-    // The table as a plain pointer, for loops that must keep it in a register:
-    // byte stores may alias anything, so members read through `this` would be
-    // reloaded after every output byte.
-    template <Alphabet A>
-    struct View {
-        static constexpr uint64_t PRIMARY_MASK = (uint64_t{1} << primaryBitsFor(A)) - 1;
-        const uint32_t* entries;
+enum class FastAlphabet { LiteralLength, Distance, CodeLength };
 
-        [[nodiscard]] uint32_t primary(uint64_t bitBuffer) const { return entries[bitBuffer & PRIMARY_MASK]; }
-        [[nodiscard]] uint32_t secondary(uint32_t link, uint64_t bitBuffer) const {
-            return entries[value(link) + ((bitBuffer >> bits(link)) & ((1U << (link >> 12 & 0xF)) - 1))];
-        }
-        [[nodiscard]] uint32_t lookup(uint64_t bitBuffer) const {
-            const uint32_t entry = primary(bitBuffer);
-            return exceptionalKind(entry) == SUBTABLE ? secondary(entry, bitBuffer) : entry;
-        }
-    };
-    // The table built for alphabet A.
-    template <Alphabet A>
-    [[nodiscard]] View<A> view() const {
-        return {entries_.get()};
-    }
+// Multi-bit decode table for the fast path: one probe resolves a whole code of
+// up to PRIMARY_BITS bits; longer codes take a second probe in a subtable.
+//
+// It gives exactly the symbol the bit-at-a-time HuffmanTable gives, but only
+// for codes that do not over-subscribe the code space (build() refuses those:
+// there the bit-at-a-time rules decide which symbol wins). Bit patterns that
+// reach no code, and symbols that are always an error (length 286/287,
+// distance 30/31), decode to a hand-over entry so that the literal decoder can
+// raise the error at exactly the point it would.
+//
+// The slots live inside the object, so a table costs no allocation and the
+// decoder reaches them without loading a pointer.
+template <FastAlphabet A>
+class FastCode {
+public:
+    static constexpr uint32_t PRIMARY_BITS = A == FastAlphabet::LiteralLength ? 11 : A == FastAlphabet::Distance ? 8 : 7;
+    static constexpr uint32_t MAX_SYMBOLS = A == FastAlphabet::LiteralLength ? 288 : A == FastAlphabet::Distance ? 32 : 19;
+    // Code-length codes are sent in 3-bit fields; the others go up to 15 bits.
+    static constexpr uint32_t MAX_LENGTH = A == FastAlphabet::CodeLength ? 7 : 15;
+    static constexpr uint64_t PRIMARY_MASK = (uint64_t{1} << PRIMARY_BITS) - 1;
+    // The primary table and the worst case of subtables: one per long code,
+    // each at most 2^(MAX_LENGTH - PRIMARY_BITS) slots.
+    static constexpr size_t CAPACITY =
+        (size_t{1} << PRIMARY_BITS) + (MAX_LENGTH > PRIMARY_BITS ? MAX_SYMBOLS << (MAX_LENGTH - PRIMARY_BITS) : 0);
 
     // Builds the table; returns false (and leaves it unusable) when the
-    // lengths over-subscribe the code space.
-    bool build(std::span<const int32_t> lengths, Alphabet alphabet);
+    // lengths over-subscribe the code space, or exceed the alphabet's size or
+    // longest code.
+    bool build(std::span<const int32_t> lengths);
+
+    // The entry for the code at the bottom of `bitBuffer` (arrival order from
+    // bit 0), before following a subtable link.
+    [[nodiscard]] uint32_t primary(uint64_t bitBuffer) const { return entries_[bitBuffer & PRIMARY_MASK]; }
+
+    // Follows a SUBTABLE entry returned by primary().
+    [[nodiscard]] uint32_t secondary(uint32_t link, uint64_t bitBuffer) const {
+        return entries_[FastEntry::baseValue(link) +
+                        ((bitBuffer >> FastEntry::bits(link)) & ((1U << FastEntry::subtableBits(link)) - 1))];
+    }
+
+    [[nodiscard]] uint32_t lookup(uint64_t bitBuffer) const {
+        const uint32_t entry = primary(bitBuffer);
+        return FastEntry::exceptionalKind(entry) == FastEntry::SUBTABLE ? secondary(entry, bitBuffer) : entry;
+    }
 
 private:
-    template <Alphabet A>
-    bool buildFor(std::span<const int32_t> lengths);
-
-    // Slots, uninitialised until a build writes them; kept from build to build.
-    std::unique_ptr<uint32_t[]> entries_;
-    size_t capacity_ = 0;
+    std::array<uint32_t, CAPACITY> entries_;  // written by build() before any read
 };
+
+extern template class FastCode<FastAlphabet::LiteralLength>;
+extern template class FastCode<FastAlphabet::Distance>;
+extern template class FastCode<FastAlphabet::CodeLength>;
+
+using FastLiteralCode = FastCode<FastAlphabet::LiteralLength>;
+using FastDistanceCode = FastCode<FastAlphabet::Distance>;
+using FastCodeLengthCode = FastCode<FastAlphabet::CodeLength>;
 
 }  // namespace korvane

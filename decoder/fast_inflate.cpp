@@ -80,8 +80,8 @@ constexpr size_t OUTPUT_SLACK = 258 + 16;
 // The extra bits of a BASE entry whose code starts at bit 0 of `bits`: they
 // are the last extra(entry) of its bits(entry) bits.
 uint64_t extraValue(uint64_t bits, uint32_t entry) {
-    const uint32_t extra = FastCode::extra(entry);
-    return (bits >> (FastCode::bits(entry) - extra)) & ((uint64_t{1} << extra) - 1);
+    const uint32_t extra = FastEntry::extra(entry);
+    return (bits >> (FastEntry::bits(entry) - extra)) & ((uint64_t{1} << extra) - 1);
 }
 
 void copy16(uint8_t* to, const uint8_t* from) {
@@ -152,14 +152,11 @@ namespace {
 
 // The symbol loop; instantiated once per instruction set it is compiled for.
 [[gnu::always_inline]] inline FastResult decodeBlockLoop(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                                                         const FastCode& literalTable,
-                                                         const FastCode& distanceTable) {
-    using Alphabet = FastCode::Alphabet;
+                                                         const FastLiteralCode& literalCode,
+                                                         const FastDistanceCode& distanceCode) {
     if (reader.size - reader.bytePos < 8) return FastResult::HandOver;
 
     // Everything the loop touches lives in locals so that it stays in registers.
-    const auto literalCode = literalTable.view<Alphabet::LiteralLength>();
-    const auto distanceCode = distanceTable.view<Alphabet::Distance>();
     const uint8_t* const inBegin = reader.data;
     const uint8_t* const inLast = reader.data + reader.size - 8;  // last place a word can be loaded from
     const uint8_t* in = reader.data + reader.bytePos;
@@ -206,31 +203,31 @@ namespace {
                 roomRanOut = true;
                 break;
             }
-            if (FastCode::isLiteral(entry)) {
+            if (FastEntry::isLiteral(entry)) {
                 // Two literals per refill: each code is at most 15 bits.
-                *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
-                consume(FastCode::bits(entry));
+                *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
+                consume(FastEntry::bits(entry));
                 entry = literalCode.primary(buffer);
-                if (FastCode::isLiteral(entry)) {
-                    *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
-                    consume(FastCode::bits(entry));
+                if (FastEntry::isLiteral(entry)) {
+                    *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
+                    consume(FastEntry::bits(entry));
                     entry = literalCode.primary(buffer);
                 }
                 refill();
                 continue;
             }
-            if (FastCode::isExceptional(entry)) {
-                if (FastCode::exceptionalKind(entry) == FastCode::SUBTABLE) entry = literalCode.secondary(entry, buffer);
-                if (FastCode::isLiteral(entry)) {
-                    *to++ = static_cast<uint8_t>(FastCode::literalByte(entry));
-                    consume(FastCode::bits(entry));
+            if (FastEntry::isExceptional(entry)) {
+                if (FastEntry::exceptionalKind(entry) == FastEntry::SUBTABLE) entry = literalCode.secondary(entry, buffer);
+                if (FastEntry::isLiteral(entry)) {
+                    *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
+                    consume(FastEntry::bits(entry));
                     refill();
                     entry = literalCode.primary(buffer);
                     continue;
                 }
-                if (FastCode::isExceptional(entry)) {
-                    if (FastCode::exceptionalKind(entry) == FastCode::END_BLOCK) {
-                        consume(FastCode::bits(entry));
+                if (FastEntry::isExceptional(entry)) {
+                    if (FastEntry::exceptionalKind(entry) == FastEntry::END_BLOCK) {
+                        consume(FastEntry::bits(entry));
                         result = FastResult::EndOfBlock;
                     }
                     goto done;  // end of block, or a code the literal decoder must judge
@@ -240,18 +237,18 @@ namespace {
             // A length, then its distance, read from copies of the buffer: nothing
             // is consumed until the whole pair is known to be valid. Each entry's
             // bit count covers its extra bits, so the next code is one shift away.
-            const uint64_t afterLength = buffer >> FastCode::bits(entry);
+            const uint64_t afterLength = buffer >> FastEntry::bits(entry);
             uint32_t distEntry = distanceCode.primary(afterLength);
-            if (FastCode::isExceptional(distEntry)) {
-                if (FastCode::exceptionalKind(distEntry) != FastCode::SUBTABLE) goto done;
+            if (FastEntry::isExceptional(distEntry)) {
+                if (FastEntry::exceptionalKind(distEntry) != FastEntry::SUBTABLE) goto done;
                 distEntry = distanceCode.secondary(distEntry, afterLength);
-                if (FastCode::isExceptional(distEntry)) goto done;
+                if (FastEntry::isExceptional(distEntry)) goto done;
             }
-            const size_t length = FastCode::baseValue(entry) + extraValue(buffer, entry);
-            const size_t distance = FastCode::baseValue(distEntry) + extraValue(afterLength, distEntry);
+            const size_t length = FastEntry::baseValue(entry) + extraValue(buffer, entry);
+            const size_t distance = FastEntry::baseValue(distEntry) + extraValue(afterLength, distEntry);
             if (distance > static_cast<size_t>(to - streamBegin)) goto done;
-            count -= FastCode::bits(entry) + FastCode::bits(distEntry);
-            buffer = afterLength >> FastCode::bits(distEntry);
+            count -= FastEntry::bits(entry) + FastEntry::bits(distEntry);
+            buffer = afterLength >> FastEntry::bits(distEntry);
             refill();
             entry = literalCode.primary(buffer);
             to = copyMatch(to, length, distance);
@@ -266,9 +263,9 @@ done:
     return result;
 }
 
-FastResult decodeBlockGeneric(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastCode& literalTable,
-                              const FastCode& distanceTable) {
-    return decodeBlockLoop(reader, out, streamStart, literalTable, distanceTable);
+FastResult decodeBlockGeneric(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
+                              const FastDistanceCode& distanceCode) {
+    return decodeBlockLoop(reader, out, streamStart, literalCode, distanceCode);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -276,25 +273,25 @@ FastResult decodeBlockGeneric(BitReader& reader, ByteBuffer& out, size_t streamS
 // The same loop with BMI2's flag-free shifts and bit extraction, picked at run
 // time on CPUs that have them.
 __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                                                           const FastCode& literalTable,
-                                                           const FastCode& distanceTable) {
-    return decodeBlockLoop(reader, out, streamStart, literalTable, distanceTable);
+                                                           const FastLiteralCode& literalCode,
+                                                           const FastDistanceCode& distanceCode) {
+    return decodeBlockLoop(reader, out, streamStart, literalCode, distanceCode);
 }
 #endif
 
 }  // namespace
 
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastCode& literalTable,
-                           const FastCode& distanceTable) {
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
+                           const FastDistanceCode& distanceCode) {
 #ifdef KORVANE_HAS_BMI2_VARIANT
     static const bool hasBmi2 = __builtin_cpu_supports("bmi2");
-    if (hasBmi2) return decodeBlockBmi2(reader, out, streamStart, literalTable, distanceTable);
+    if (hasBmi2) return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
 #endif
-    return decodeBlockGeneric(reader, out, streamStart, literalTable, distanceTable);
+    return decodeBlockGeneric(reader, out, streamStart, literalCode, distanceCode);
 }
 
 
-bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCode& codeLengthTable) {
+bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode) {
     BitBuffer bits(reader);
     if (!bits.canRefill()) return false;
     bits = startAt(reader);
@@ -310,52 +307,48 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCode&
         }
         codeLengthLengths[static_cast<size_t>(CODE_LENGTH_ORDER[i])] = static_cast<int32_t>(bits.take(3));
     }
-    if (!codeLengthTable.build(codeLengthLengths, FastCode::Alphabet::CodeLength)) return false;
-    const auto codeLengthCode = codeLengthTable.view<FastCode::Alphabet::CodeLength>();
+    if (!codeLengthCode.build(codeLengthLengths)) return false;
 
     const size_t total = hlit + hdist;
-    std::vector<int32_t>& lengths = result.lengths;
-    lengths.clear();
-    lengths.reserve(total + 138);
-    while (lengths.size() < total) {
+    result.count = 0;
+    while (result.count < total) {
         // A symbol and its extra bits take at most 7 + 7 bits.
         if (!bits.canRefill()) return false;
         bits.refill();
         const uint32_t entry = codeLengthCode.lookup(bits.peek());
-        if (!FastCode::isLiteral(entry)) return false;
-        bits.consume(FastCode::bits(entry));
-        const auto symbol = static_cast<int32_t>(FastCode::literalByte(entry));
+        if (!FastEntry::isLiteral(entry)) return false;
+        bits.consume(FastEntry::bits(entry));
+        const auto symbol = static_cast<int32_t>(FastEntry::literalByte(entry));
         if (symbol < 16) {
-            lengths.push_back(symbol);
+            result.lengths[result.count++] = symbol;
         } else if (symbol == 16) {
-            const int32_t previous = lengths.empty() ? 0 : lengths.back();
-            lengths.insert(lengths.end(), bits.take(2) + 3, previous);
+            result.append(result.count == 0 ? 0 : result.lengths[result.count - 1], bits.take(2) + 3);
         } else if (symbol == 17) {
-            lengths.insert(lengths.end(), bits.take(3) + 3, 0);
+            result.append(0, bits.take(3) + 3);
         } else {
-            lengths.insert(lengths.end(), bits.take(7) + 11, 0);
+            result.append(0, bits.take(7) + 11);
         }
     }
-    lengths.resize(total);
+    result.count = total;
     result.litLenCount = static_cast<int32_t>(hlit);
     result.distCount = static_cast<int32_t>(hdist);
     bits.store(reader);
     return true;
 }
 
-const FastCode& fixedLiteralCode() {
-    static const FastCode code = [] {
-        FastCode built;
-        built.build(fixedLiteralLengths(), FastCode::Alphabet::LiteralLength);
+const FastLiteralCode& fixedLiteralCode() {
+    static const FastLiteralCode code = [] {
+        FastLiteralCode built;
+        built.build(fixedLiteralLengths());
         return built;
     }();
     return code;
 }
 
-const FastCode& fixedDistanceCode() {
-    static const FastCode code = [] {
-        FastCode built;
-        built.build(fixedDistanceLengths(), FastCode::Alphabet::Distance);
+const FastDistanceCode& fixedDistanceCode() {
+    static const FastDistanceCode code = [] {
+        FastDistanceCode built;
+        built.build(fixedDistanceLengths());
         return built;
     }();
     return code;

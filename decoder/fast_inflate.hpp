@@ -20,16 +20,16 @@ enum class FastResult { EndOfBlock, HandOver };
 
 // Decodes a Huffman-coded block's symbols from the reader's position, appending
 // to `out`. Copies may reach back to out[streamStart] and no further.
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastCode& literalCode,
-                           const FastCode& distanceCode);
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
+                           const FastDistanceCode& distanceCode);
 
 // Reads a dynamic block's code lengths. On false the reader has not moved and
 // readDynamicLengths must read them instead. `codeLengthTable` is scratch
 // space, passed in so that its storage is reused from block to block.
-bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCode& codeLengthTable);
+bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode);
 
 // Fast tables of the fixed code, built once per process.
-const FastCode& fixedLiteralCode();
-const FastCode& fixedDistanceCode();
+const FastLiteralCode& fixedLiteralCode();
+const FastDistanceCode& fixedDistanceCode();
 
 }  // namespace korvane

@@ -92,14 +92,13 @@ void StreamDecoder::decodeFixedBlockFast(BitReader& reader, ByteBuffer& out) {
 
 void StreamDecoder::decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out) {
     if (!readDynamicLengthsFast(reader, dynamicLengths_, fastCodeLengthCode_)) readDynamicLengths(reader, dynamicLengths_);
-    const std::span<const int32_t> lengths(dynamicLengths_.lengths);
-    const auto literalLengths = lengths.first(static_cast<size_t>(dynamicLengths_.litLenCount));
-    const auto distanceLengths = lengths.subspan(static_cast<size_t>(dynamicLengths_.litLenCount));
+    const auto literalLengths = dynamicLengths_.literal();
+    const auto distanceLengths = dynamicLengths_.distance();
 
     // Over-subscribed codes, which no real compressor writes, stay with the
     // bit-at-a-time decoder; so does whatever the fast loop hands over.
-    if (fastLiteralCode_.build(literalLengths, FastCode::Alphabet::LiteralLength) &&
-        fastDistanceCode_.build(distanceLengths, FastCode::Alphabet::Distance) &&
+    if (fastLiteralCode_.build(literalLengths) &&
+        fastDistanceCode_.build(distanceLengths) &&
         decodeBlockFast(reader, out, streamStart_, fastLiteralCode_, fastDistanceCode_) == FastResult::EndOfBlock)
         return;
     HuffmanTable literalTable;

@@ -50,9 +50,9 @@ private:
     size_t streamStart_ = 0;  // where this stream's output begins in `out`
     // Fast-path state, kept between blocks so its storage is reused.
     DynamicLengths dynamicLengths_;
-    FastCode fastLiteralCode_;
-    FastCode fastDistanceCode_;
-    FastCode fastCodeLengthCode_;
+    FastLiteralCode fastLiteralCode_;
+    FastDistanceCode fastDistanceCode_;
+    FastCodeLengthCode fastCodeLengthCode_;
 };
 
 }  // namespace korvane
