@@ -244,7 +244,10 @@ namespace {
                 distEntry = distanceCode.secondary(distEntry, afterLength);
                 if (FastEntry::isExceptional(distEntry)) goto done;
             }
-            const size_t length = FastEntry::baseValue(entry) + extraValue(buffer, entry);
+            // Most lengths come whole from the table; only long codes with
+            // many extra bits need them read apart.
+            size_t length = FastEntry::baseValue(entry);
+            if (FastEntry::extra(entry) != 0) length += extraValue(buffer, entry);
             const size_t distance = FastEntry::baseValue(distEntry) + extraValue(afterLength, distEntry);
             if (distance > static_cast<size_t>(to - streamBegin)) goto done;
             count -= FastEntry::bits(entry) + FastEntry::bits(distEntry);
