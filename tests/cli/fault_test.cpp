@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 bool permissionsApply() { return geteuid() != 0 || testWrapper().empty(); }
 RunOptions asUnprivileged() { return {.asNobody = geteuid() == 0}; }
 
-// A directory fails the open on some file systems (tmpfs) and opens like a
-// file on others (ext4, procfs); then it fails as a read, whatever size it reports.
+// A directory fails the open on some file systems (tmpfs) and on Windows, and
+// opens like a file on others (ext4, procfs); then it fails as a read,
+// whatever size it reports.
 TEST_F(CliTest, DirectoryAsInputIsNotExtracted) {
     fs::create_directory(path("folder.d"));
     const int fd = open(path("folder.d").c_str(), O_RDONLY | O_DIRECTORY);
@@ -28,7 +29,8 @@ TEST_F(CliTest, DirectoryAsInputIsNotExtracted) {
     close(fd);
     const RunResult result = run({"folder.d"});
     EXPECT_EQ(result.out, reportStart("folder.d", "folder.png"));
-    EXPECT_EQ(result.err, (size < 0 ? "Could not open file: " : "Error reading file: ") + std::string("folder.d\n"));
+    const bool opensAsFile = size >= 0 && testWrapper().empty();
+    EXPECT_EQ(result.err, (opensAsFile ? "Error reading file: " : "Could not open file: ") + std::string("folder.d\n"));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(files(), std::set<std::string>{});
 }
