@@ -149,7 +149,8 @@ void benchLibdeflate(benchmark::State& state, DataSet* set) {
         }
         return true;
     };
-    if (!decodeAll()) state.SkipWithError("libdeflate failed");
+    if (!decodeAll())
+        state.SkipWithError("libdeflate failed");
     else if (verify(state, *set, RAW ? LIBDEFLATE_RAW : LIBDEFLATE, flatOutput.get(), set->decoded)) {
         for (auto _ : state) {
             benchmark::DoNotOptimize(decodeAll());
@@ -179,7 +180,8 @@ void benchZlib(benchmark::State& state, DataSet* set) {
         }
         return true;
     };
-    if (!decodeAll()) state.SkipWithError("zlib failed");
+    if (!decodeAll())
+        state.SkipWithError("zlib failed");
     else if (verify(state, *set, ZLIB, flatOutput.get(), set->decoded)) {
         for (auto _ : state) {
             benchmark::DoNotOptimize(decodeAll());
@@ -202,8 +204,10 @@ int main(int argc, char** argv) {
     if (const char* env = std::getenv("KORVANE_BENCH_DATA"); env != nullptr && *env != '\0') dataDir = env;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
-        if (i > 0 && std::strncmp(argv[i], "--data-dir=", 11) == 0) dataDir = argv[i] + 11;
-        else args.push_back(argv[i]);
+        if (i > 0 && std::strncmp(argv[i], "--data-dir=", 11) == 0)
+            dataDir = argv[i] + 11;
+        else
+            args.push_back(argv[i]);
     }
     std::string repetitions = "--benchmark_repetitions=5";
     std::string aggregates = "--benchmark_display_aggregates_only=true";
@@ -228,7 +232,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (DataSet& set : dataSets) {
-        benchmark::RegisterBenchmark(("korvane/" + set.name).c_str(), benchKorvane, &set)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("korvane/" + set.name).c_str(), benchKorvane, &set)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("libdeflate/" + set.name).c_str(), benchLibdeflate<false>, &set)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("libdeflate-raw/" + set.name).c_str(), benchLibdeflate<true>, &set)

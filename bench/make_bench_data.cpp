@@ -231,7 +231,8 @@ public:
             fill(0, y, width_, 1, {20, static_cast<uint8_t>(shade / 2 + 30), shade});
         }
         for (uint32_t top = 16; top + 200 < height_;) {
-            const uint32_t bandHeight = std::min<uint32_t>(static_cast<uint32_t>(rng_.range(360, 1100)), height_ - top - 16);
+            const uint32_t bandHeight =
+                std::min<uint32_t>(static_cast<uint32_t>(rng_.range(360, 1100)), height_ - top - 16);
             uint32_t left = 16;
             while (left + 400 < width_) {
                 const uint32_t windowWidth =
@@ -301,8 +302,9 @@ private:
             for (int y = 0; y < static_cast<int>(ICON); ++y)
                 for (int x = 0; x < static_cast<int>(ICON); ++x) {
                     const int dx = x - 8, dy = y - 8;
-                    bool inside = shape == 0 ? dx * dx + dy * dy < 40 : shape == 1 ? (x > 2 && x < 13 && y > 3 && y < 12)
-                                                                                   : std::abs(dx) + std::abs(dy) < 7;
+                    bool inside = shape == 0   ? dx * dx + dy * dy < 40
+                                  : shape == 1 ? (x > 2 && x < 13 && y > 3 && y < 12)
+                                               : std::abs(dx) + std::abs(dy) < 7;
                     icons_[(i * ICON + static_cast<uint32_t>(y)) * ICON + static_cast<uint32_t>(x)] =
                         inside ? blend(a, b, (x + y) % 4 == 0 ? 1 : 0) : Rgb{236, 236, 236};
                 }
@@ -334,7 +336,8 @@ private:
                 const uint8_t* cell = glyphs_.data() + glyph * GLYPH_W * GLYPH_H;
                 for (uint32_t gy = 0; gy < GLYPH_H; ++gy)
                     for (uint32_t gx = 0; gx < GLYPH_W; ++gx)
-                        if (cell[gy * GLYPH_W + gx] != 0) put(pen + gx, y + gy, blend(paper, ink, cell[gy * GLYPH_W + gx]));
+                        if (cell[gy * GLYPH_W + gx] != 0)
+                            put(pen + gx, y + gy, blend(paper, ink, cell[gy * GLYPH_W + gx]));
                 pen += GLYPH_W;
             }
             pen += GLYPH_W;
@@ -354,7 +357,8 @@ private:
         for (uint32_t row = y + 1; row < y + titleHeight; ++row)
             for (uint32_t col = x + 1; col < x + w - 1; ++col) {
                 const auto t = static_cast<uint8_t>(((col - x) * 96) / w);
-                put(col, row, {static_cast<uint8_t>(40 + t), static_cast<uint8_t>(80 + t), static_cast<uint8_t>(160 + t / 2)});
+                put(col, row,
+                    {static_cast<uint8_t>(40 + t), static_cast<uint8_t>(80 + t), static_cast<uint8_t>(160 + t / 2)});
             }
         drawText(x + 12, y + 7, std::min<uint32_t>(w / 2, 400), {255, 255, 255}, {60, 100, 180});
         // Toolbar with icons.
@@ -391,10 +395,12 @@ private:
             default: {  // patterned area: checks or stripes with a period of a few pixels
                 const uint32_t period = static_cast<uint32_t>(rng_.range(3, 12));
                 const bool stripes = rng_.range(0, 1) != 0;
-                const Rgb a{static_cast<uint8_t>(rng_.below(256)), 180, 200}, b{30, static_cast<uint8_t>(rng_.below(256)), 90};
+                const Rgb a{static_cast<uint8_t>(rng_.below(256)), 180, 200},
+                    b{30, static_cast<uint8_t>(rng_.below(256)), 90};
                 for (uint32_t row = top; row < bottom; ++row)
                     for (uint32_t col = left; col < right; ++col) {
-                        const bool odd = stripes ? ((col + row) / period) % 2 != 0 : ((col / period) + (row / period)) % 2 != 0;
+                        const bool odd =
+                            stripes ? ((col + row) / period) % 2 != 0 : ((col / period) + (row / period)) % 2 != 0;
                         put(col, row, odd ? a : b);
                     }
                 break;
@@ -417,8 +423,8 @@ private:
 // commas, paragraphs of 3..9 sentences, lines wrapped at 76 columns.
 std::string syntheticText(size_t size, uint64_t seed) {
     Rng rng(seed);
-    static const char* const onsets[] = {"b", "c", "d", "f", "g", "h", "l", "m", "n", "p", "r", "s", "t",
-                                         "v", "w", "th", "st", "br", "ch", "sh", "pr", "tr", "gr", ""};
+    static const char* const onsets[] = {"b", "c", "d", "f",  "g",  "h",  "l",  "m",  "n",  "p",  "r",  "s",
+                                         "t", "v", "w", "th", "st", "br", "ch", "sh", "pr", "tr", "gr", ""};
     static const char* const vowels[] = {"a", "e", "i", "o", "u", "ea", "ou", "ai", "e", "a", "o", "i"};
     static const char* const codas[] = {"", "", "", "n", "r", "s", "t", "l", "nd", "st", "ng", "rt", "m", "ck"};
     constexpr size_t VOCABULARY = 30000;
@@ -456,7 +462,8 @@ std::string syntheticText(size_t size, uint64_t seed) {
             const int length = rng.range(4, 28);
             for (int w = 0; w < length; ++w) {
                 const double u = rng.uniform() * total;
-                const size_t rank = static_cast<size_t>(std::lower_bound(cumulative.begin(), cumulative.end(), u) - cumulative.begin());
+                const size_t rank =
+                    static_cast<size_t>(std::lower_bound(cumulative.begin(), cumulative.end(), u) - cumulative.begin());
                 std::string token = words[std::min(rank, VOCABULARY - 1)];
                 if (w == 0) token[0] = static_cast<char>(token[0] - 'a' + 'A');
                 if (w == length - 1) {
@@ -485,7 +492,8 @@ struct Container {
 
 Container containerOf(const std::vector<Bytes>& pieces, int level) {
     std::vector<Bytes> streams(pieces.size());
-    parallelFor(pieces.size(), [&](size_t i) { streams[i] = tessel::zlibCompress(pieces[i], tessel::ZlibOptions{.level = level}); });
+    parallelFor(pieces.size(),
+                [&](size_t i) { streams[i] = tessel::zlibCompress(pieces[i], tessel::ZlibOptions{.level = level}); });
     Container container;
     container.file = tessel::makeContainer(streams);
     container.blocks = pieces.size();
@@ -521,9 +529,7 @@ Container pngStoredL9() {
     return containerOf(tessel::splitEvenly(png, 16), 9);
 }
 
-Container photoRowsL6() {
-    return containerOf(tessel::splitEvenly(storedPhotoPng(6144, 5760, 8, 0xF070), 32), 6);
-}
+Container photoRowsL6() { return containerOf(tessel::splitEvenly(storedPhotoPng(6144, 5760, 8, 0xF070), 32), 6); }
 
 Container textL9() {
     const std::string text = syntheticText(size_t{106} << 20, 0x7E47);
@@ -540,9 +546,7 @@ Container textL9() {
     return containerOf(tessel::splitEvenly(joined, 4), 9);
 }
 
-Container blocks4k() {
-    return containerOf(fixedSizePieces(storedPhotoPng(5760, 6100, 10, 0xB10C), 4096), 6);
-}
+Container blocks4k() { return containerOf(fixedSizePieces(storedPhotoPng(5760, 6100, 10, 0xB10C), 4096), 6); }
 
 struct DataFile {
     const char* name;
@@ -550,8 +554,9 @@ struct DataFile {
 };
 
 const DataFile DATA_FILES[] = {
-    {"png-compressed", pngCompressed}, {"png-stored-l9", pngStoredL9}, {"photo-rows-l6", photoRowsL6},
-    {"text-l9", textL9},               {"blocks-4k", blocks4k},
+    {"png-compressed", pngCompressed}, {"png-stored-l9", pngStoredL9},
+    {"photo-rows-l6", photoRowsL6},    {"text-l9", textL9},
+    {"blocks-4k", blocks4k},
 };
 
 }  // namespace
@@ -566,7 +571,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path outDir = argv[1];
     const std::vector<std::string> wanted(argv + 2, argv + argc);
     for (const std::string& name : wanted)
-        if (std::none_of(std::begin(DATA_FILES), std::end(DATA_FILES), [&](const DataFile& f) { return name == f.name; })) {
+        if (std::none_of(std::begin(DATA_FILES), std::end(DATA_FILES),
+                         [&](const DataFile& f) { return name == f.name; })) {
             std::cerr << "unknown data file: " << name << '\n';
             return 2;
         }
@@ -577,7 +583,8 @@ int main(int argc, char** argv) {
             if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), file.name) == wanted.end()) continue;
             const auto start = std::chrono::steady_clock::now();
             const Container container = file.make();
-            if (container.decoded < MIN_DECODED) throw std::runtime_error(std::string(file.name) + " decodes to too little");
+            if (container.decoded < MIN_DECODED)
+                throw std::runtime_error(std::string(file.name) + " decodes to too little");
             // Written under a temporary name first, so that an interrupted run
             // never leaves a complete-looking but truncated file.
             const std::filesystem::path path = outDir / (std::string(file.name) + ".tessel");
@@ -590,7 +597,8 @@ int main(int argc, char** argv) {
                         static_cast<double>(container.decoded) / static_cast<double>(container.file.size()), seconds);
             std::fflush(stdout);
         }
-        std::printf("total %.1f s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - allStart).count());
+        std::printf("total %.1f s\n",
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - allStart).count());
     } catch (const std::exception& error) {
         std::cerr << "make-bench-data: " << error.what() << '\n';
         return 1;

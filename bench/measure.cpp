@@ -44,8 +44,7 @@ int main(int argc, char** argv) {
     int status = 0;
     rusage usage{};
     pid_t waited;
-    while ((waited = wait4(child, &status, 0, &usage)) < 0 && errno == EINTR) {
-    }
+    while ((waited = wait4(child, &status, 0, &usage)) < 0 && errno == EINTR) {}
     clock_gettime(CLOCK_MONOTONIC, &stop);
     if (waited < 0) {
         std::perror("wait4");

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,14 +86,15 @@ bool readInput(const std::string& path, Buffer& out) {
         try {
             out.reserve(size);
             ok = true;
-        } catch (const std::bad_alloc&) {
-        }
+        } catch (const std::bad_alloc&) {}
         // One read normally does it; the loop covers the kernel's per-call cap.
         for (size_t done = 0; ok && done < size;) {
             const ssize_t got = ::read(fd, out.data() + done, size - done);
             if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) ok = false;
-            else done += static_cast<size_t>(got);
+            if (got <= 0)
+                ok = false;
+            else
+                done += static_cast<size_t>(got);
         }
         if (ok) out.truncate(size);
     }
@@ -114,8 +115,10 @@ bool writeOutput(const std::string& path, const uint8_t* data, size_t length) {
     for (size_t done = 0; ok && done < length;) {
         const ssize_t wrote = ::write(fd, data + done, length - done);
         if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) ok = false;
-        else done += static_cast<size_t>(wrote);
+        if (wrote <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(wrote);
     }
     ::close(fd);
     return ok;

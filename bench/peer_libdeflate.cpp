@@ -26,8 +26,8 @@ public:
     size_t decodeAppend(const uint8_t* data, size_t size, peer::Buffer& out) override {
         for (;;) {
             size_t consumed = 0, produced = 0;
-            const libdeflate_result result = libdeflate_zlib_decompress_ex(
-                decompressor_, data, size, out.end(), out.spare(), &consumed, &produced);
+            const libdeflate_result result =
+                libdeflate_zlib_decompress_ex(decompressor_, data, size, out.end(), out.spare(), &consumed, &produced);
             if (result == LIBDEFLATE_SUCCESS) {
                 out.commit(produced);
                 totalIn_ += consumed;

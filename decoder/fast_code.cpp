@@ -51,7 +51,8 @@ void fill(uint32_t* table, uint32_t size, uint32_t code, uint32_t length, Symbol
     if (entry.foldedMask == 0) {
         for (uint32_t i = code; i < size; i += stride) table[i] = entry.entry;
     } else {
-        for (uint32_t i = code; i < size; i += stride) table[i] = entry.entry + (((i >> length) & entry.foldedMask) << 16);
+        for (uint32_t i = code; i < size; i += stride)
+            table[i] = entry.entry + (((i >> length) & entry.foldedMask) << 16);
     }
 }
 
@@ -166,7 +167,8 @@ bool FastCode<A>::build(std::span<const int32_t> lengths) {
                 groupStart = subtableEnd;
                 subtableEnd += 1U << subBits;
                 if (!complete) std::fill(table + groupStart, table + subtableEnd, FastEntry::HAND_OVER);
-                table[reversed(prefix, PRIMARY_BITS)] = FastEntry::SUBTABLE | groupStart << 16 | subBits << 12 | PRIMARY_BITS;
+                table[reversed(prefix, PRIMARY_BITS)] =
+                    FastEntry::SUBTABLE | groupStart << 16 | subBits << 12 | PRIMARY_BITS;
             }
             // Subtable slots carry the code's full length; their extra bits are read apart.
             fill(table + groupStart, subtableEnd - groupStart, reversed(code, restBits), restBits,

@@ -53,8 +53,12 @@ enum class FastAlphabet { LiteralLength, Distance, CodeLength };
 template <FastAlphabet A>
 class FastCode {
 public:
-    static constexpr uint32_t PRIMARY_BITS = A == FastAlphabet::LiteralLength ? 11 : A == FastAlphabet::Distance ? 8 : 7;
-    static constexpr uint32_t MAX_SYMBOLS = A == FastAlphabet::LiteralLength ? 288 : A == FastAlphabet::Distance ? 32 : 19;
+    static constexpr uint32_t PRIMARY_BITS = A == FastAlphabet::LiteralLength ? 11
+                                             : A == FastAlphabet::Distance    ? 8
+                                                                              : 7;
+    static constexpr uint32_t MAX_SYMBOLS = A == FastAlphabet::LiteralLength ? 288
+                                            : A == FastAlphabet::Distance    ? 32
+                                                                             : 19;
     // Code-length codes are sent in 3-bit fields; the others go up to 15 bits.
     static constexpr uint32_t MAX_LENGTH = A == FastAlphabet::CodeLength ? 7 : 15;
     static constexpr uint64_t PRIMARY_MASK = (uint64_t{1} << PRIMARY_BITS) - 1;

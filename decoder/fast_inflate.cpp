@@ -217,7 +217,8 @@ namespace {
                 continue;
             }
             if (FastEntry::isExceptional(entry)) {
-                if (FastEntry::exceptionalKind(entry) == FastEntry::SUBTABLE) entry = literalCode.secondary(entry, buffer);
+                if (FastEntry::exceptionalKind(entry) == FastEntry::SUBTABLE)
+                    entry = literalCode.secondary(entry, buffer);
                 if (FastEntry::isLiteral(entry)) {
                     *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
                     consume(FastEntry::bits(entry));
@@ -266,8 +267,8 @@ done:
     return result;
 }
 
-FastResult decodeBlockGeneric(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
-                              const FastDistanceCode& distanceCode) {
+FastResult decodeBlockGeneric(BitReader& reader, ByteBuffer& out, size_t streamStart,
+                              const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode) {
     return decodeBlockLoop(reader, out, streamStart, literalCode, distanceCode);
 }
 
@@ -292,7 +293,6 @@ FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStar
 #endif
     return decodeBlockGeneric(reader, out, streamStart, literalCode, distanceCode);
 }
-
 
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode) {
     BitBuffer bits(reader);

@@ -91,14 +91,14 @@ void StreamDecoder::decodeFixedBlockFast(BitReader& reader, ByteBuffer& out) {
 }
 
 void StreamDecoder::decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out) {
-    if (!readDynamicLengthsFast(reader, dynamicLengths_, fastCodeLengthCode_)) readDynamicLengths(reader, dynamicLengths_);
+    if (!readDynamicLengthsFast(reader, dynamicLengths_, fastCodeLengthCode_))
+        readDynamicLengths(reader, dynamicLengths_);
     const auto literalLengths = dynamicLengths_.literal();
     const auto distanceLengths = dynamicLengths_.distance();
 
     // Over-subscribed codes, which no real compressor writes, stay with the
     // bit-at-a-time decoder; so does whatever the fast loop hands over.
-    if (fastLiteralCode_.build(literalLengths) &&
-        fastDistanceCode_.build(distanceLengths) &&
+    if (fastLiteralCode_.build(literalLengths) && fastDistanceCode_.build(distanceLengths) &&
         decodeBlockFast(reader, out, streamStart_, fastLiteralCode_, fastDistanceCode_) == FastResult::EndOfBlock)
         return;
     HuffmanTable literalTable;
@@ -134,8 +134,7 @@ void StreamDecoder::decodeHuffmanBlock(BitReader& reader, ByteBuffer& out, const
 
         const auto distSymbol = static_cast<size_t>(distanceTable.decodeSymbol(reader));
         if (distSymbol >= DIST_BASE.size()) throwDecodeError(INVALID_DISTANCE_CODE);
-        const size_t distance =
-            static_cast<size_t>(DIST_BASE[distSymbol]) + readBits(reader, DIST_EXTRA[distSymbol]);
+        const size_t distance = static_cast<size_t>(DIST_BASE[distSymbol]) + readBits(reader, DIST_EXTRA[distSymbol]);
 
         if (distance > out.size() - streamStart_) throwDecodeError(INVALID_DISTANCE);
         // Byte by byte, by position: the copy may overlap what it appends, and

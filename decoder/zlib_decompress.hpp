@@ -18,12 +18,10 @@ inline constexpr size_t ZLIB_FRAME_SIZE = 6;
 // `consumed` to the bytes the stream used: header, compressed data (a partly
 // used last byte counts) and a 4-byte trailer, counted even when the span ends
 // before it. The trailer is not read. Throws DecodeError.
-ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed,
-                          DecodePath path = DecodePath::Fast);
+ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed, DecodePath path = DecodePath::Fast);
 
 // As zlibDecompress, but appends the decoded bytes to `out` and returns the
 // consumed count. On failure `out` is cut back to its old length.
-size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out,
-                            DecodePath path = DecodePath::Fast);
+size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, DecodePath path = DecodePath::Fast);
 
 }  // namespace korvane

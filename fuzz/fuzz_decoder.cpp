@@ -48,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         result = korvane::zlibDecompress(data, size, consumed);
         decoded = true;
-    } catch (const korvane::DecodeError&) {
-    }
+    } catch (const korvane::DecodeError&) {}
 
     if (!headerAccepted(data, size)) {
         if (decoded) std::abort();

@@ -4,10 +4,9 @@
 //               [--store-png-data] INPUT OUTPUT
 //
 // --store-png-data first rewrites the PNG with its pixels stored uncompressed,
-// so that the container's streams have real work to do. The payload (the optional prefix followed by INPUT) is split into N container
-// blocks, each one zlib stream. --mixed makes every stream change DEFLATE block
-// kind along the way (stored, fixed code, dynamic code) instead of using one
-// level and strategy throughout.
+// so that the container's streams have real work to do. The payload (the optional prefix followed by INPUT) is split
+// into N container blocks, each one zlib stream. --mixed makes every stream change DEFLATE block kind along the way
+// (stored, fixed code, dynamic code) instead of using one level and strategy throughout.
 
 #include <zlib.h>
 
@@ -42,8 +41,7 @@ tessel::Bytes mixedStream(const tessel::Bytes& data) {
     // A repeating cycle of block kinds, over pieces small enough that even a
     // short stream gets every kind.
     const tessel::Piece cycle[] = {
-        {0, 9, Z_DEFAULT_STRATEGY}, {0, 0, Z_DEFAULT_STRATEGY}, {0, 6, Z_FIXED},
-        {0, 1, Z_HUFFMAN_ONLY},     {0, 6, Z_RLE},
+        {0, 9, Z_DEFAULT_STRATEGY}, {0, 0, Z_DEFAULT_STRATEGY}, {0, 6, Z_FIXED}, {0, 1, Z_HUFFMAN_ONLY}, {0, 6, Z_RLE},
     };
     const size_t pieceSize = std::clamp<size_t>(data.size() / std::size(cycle), 64, 4096);
     std::vector<tessel::Piece> pieces;

@@ -17,8 +17,8 @@ struct Deflater {
     z_stream stream{};
     uint8_t chunk[1 << 16];
     explicit Deflater(const ZlibOptions& options) {
-        if (deflateInit2(&stream, options.level, Z_DEFLATED, options.windowBits, options.memLevel,
-                         options.strategy) != Z_OK)
+        if (deflateInit2(&stream, options.level, Z_DEFLATED, options.windowBits, options.memLevel, options.strategy) !=
+            Z_OK)
             throw std::runtime_error("deflateInit2 failed");
     }
     ~Deflater() { deflateEnd(&stream); }

@@ -14,10 +14,10 @@ namespace tessel {
 using Bytes = std::vector<uint8_t>;
 
 struct ZlibOptions {
-    int level = 6;         // 0..9
-    int strategy = 0;      // Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED
-    int windowBits = 15;   // 9..15
-    int memLevel = 8;      // 1..9
+    int level = 6;        // 0..9
+    int strategy = 0;     // Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED
+    int windowBits = 15;  // 9..15
+    int memLevel = 8;     // 1..9
 };
 
 // One zlib stream holding `data`.

@@ -14,8 +14,12 @@ std::string reportStart(const std::string& input, const std::string& output, std
         "PNG extraction from CompressionFile\n"
         "(no external dependencies)\n"
         "\n"
-        "Input file:  " + input + "\n"
-        "Output file: " + output + "\n"
+        "Input file:  " +
+        input +
+        "\n"
+        "Output file: " +
+        output +
+        "\n"
         "\n";
     if (fileSize) text += "File size: " + std::to_string(*fileSize) + " bytes\n";
     return text;
@@ -40,7 +44,8 @@ Bytes join(const std::vector<Bytes>& parts) {
 }
 
 Bytes exampleContainer() {
-    return join({bytesOf("TSL1CompressionFile"), Bytes(13, 0xEE),
+    return join({bytesOf("TSL1CompressionFile"),
+                 Bytes(13, 0xEE),
                  {0x78, 0x01, 0x01, 0x08, 0x00, 0xF7, 0xFF},
                  PNG_SIGNATURE,
                  {0x0A, 0x47, 0x01, 0xAA}});

@@ -73,8 +73,7 @@ protected:
     // Runs Korvane on in.tessel = `container`, whose blocks decode to
     // `blocks`, and checks the whole report, the status and in.png against
     // the joined bytes from `pngOffset` (nullopt: no signature expected).
-    void expectExtraction(const Bytes& container, const std::vector<Bytes>& blocks,
-                          std::optional<size_t> pngOffset);
+    void expectExtraction(const Bytes& container, const std::vector<Bytes>& blocks, std::optional<size_t> pngOffset);
 
     std::filesystem::path dir_;
 };

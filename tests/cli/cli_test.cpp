@@ -25,10 +25,12 @@ TEST_P(NoArguments, PrintsBannerAndUsageWithTheInvocationName) {
               "PNG extraction from CompressionFile\n"
               "(no external dependencies)\n"
               "\n"
-              "Usage: " + GetParam().shown + " <input_file> [output_file.png]\n"
-              "\n"
-              "Extracts PNG image from Tessel (CompressionFile) format.\n"
-              "If output file is not specified, uses input filename with .png extension.\n");
+              "Usage: " +
+                  GetParam().shown +
+                  " <input_file> [output_file.png]\n"
+                  "\n"
+                  "Extracts PNG image from Tessel (CompressionFile) format.\n"
+                  "If output file is not specified, uses input filename with .png extension.\n");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
@@ -40,8 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Cli, NoArguments,
                          ::testing::Values(UsageCase{"Plain", "Korvane", "Korvane"},
                                            UsageCase{"AbsolutePath", "/opt/bin/Korvane", "/opt/bin/Korvane"},
                                            UsageCase{"SpacesAndDots", "./my tools/kv.v2", "./my tools/kv.v2"},
-                                           UsageCase{"Empty", "", ""},
-                                           UsageCase{"Missing", std::nullopt, ""}),
+                                           UsageCase{"Empty", "", ""}, UsageCase{"Missing", std::nullopt, ""}),
                          ByName());
 
 TEST_F(CliTest, EmptyInputArgumentGivesBareExtensionAndFailsToOpen) {
@@ -105,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OutputCase{"DerivedFromLastDot", {"a.b.c"}, "a.b.png"},
                       OutputCase{"DerivedWithoutDot", {"noext"}, "noext.png"},
                       OutputCase{"DerivedFromDirectoryDot", {"dir.old/archive"}, "dir.png"},
-                      OutputCase{"DerivedNonAscii", {"caf\u00e9 \u0444\u043e\u0442\u043e.tessel"},
+                      OutputCase{"DerivedNonAscii",
+                                 {"caf\u00e9 \u0444\u043e\u0442\u043e.tessel"},
                                  "caf\u00e9 \u0444\u043e\u0442\u043e.png"},
                       OutputCase{"DerivedSameAsInput", {"x.png"}, "x.png"}),
     ByName());

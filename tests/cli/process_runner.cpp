@@ -118,8 +118,7 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         const rlimit fileSizeLimit{FILE_SIZE_LIMIT, FILE_SIZE_LIMIT};
         if (setrlimit(RLIMIT_FSIZE, &fileSizeLimit) != 0) childFail("runner: setrlimit failed\n");
         if (chdir(dir.c_str()) != 0) childFail("runner: chdir failed\n");
-        if (options.asNobody &&
-            (setgroups(0, nullptr) != 0 || setgid(NOGROUP_GID) != 0 || setuid(NOBODY_UID) != 0))
+        if (options.asNobody && (setgroups(0, nullptr) != 0 || setgid(NOGROUP_GID) != 0 || setuid(NOBODY_UID) != 0))
             childFail("runner: cannot switch to nobody\n");
         if (wrapper.empty())
             execve(exe.c_str(), argv.data(), envp.data());

@@ -30,10 +30,10 @@ bool toolsRequired() {
     return value != nullptr && std::string(value) == "1";
 }
 
-#define SKIP_OR_FAIL(what)                                                        \
-    do {                                                                          \
-        if (toolsRequired()) FAIL() << (what) << " is required but missing";      \
-        GTEST_SKIP() << (what) << " not found";                                   \
+#define SKIP_OR_FAIL(what)                                                   \
+    do {                                                                     \
+        if (toolsRequired()) FAIL() << (what) << " is required but missing"; \
+        GTEST_SKIP() << (what) << " not found";                              \
     } while (0)
 
 // A payload of real PNG files: every 80th Tango icon, concatenated. The output

@@ -91,8 +91,10 @@ TEST(FastPath, AgreesOnMutatedStreams) {
             for (int i = 0; i < changes; ++i) {
                 // Spare the zlib header most of the time, so that decoding starts.
                 const size_t at = 2 + random() % (mutant.size() - 2);
-                if (random() % 2 == 0) mutant[at] ^= static_cast<uint8_t>(1U << (random() % 8));
-                else mutant[at] = static_cast<uint8_t>(random());
+                if (random() % 2 == 0)
+                    mutant[at] ^= static_cast<uint8_t>(1U << (random() % 8));
+                else
+                    mutant[at] = static_cast<uint8_t>(random());
             }
             expectPathsAgree(mutant, "trial " + std::to_string(trial));
         }
@@ -126,8 +128,12 @@ std::vector<int> nudgedCode(int count, std::mt19937& random) {
     const size_t at = random() % lengths.size();
     switch (random() % 4) {
         case 0: lengths[at] = 0; break;
-        case 1: if (lengths[at] > 1) --lengths[at]; break;
-        case 2: if (lengths[at] == 0) lengths[at] = static_cast<int>(1 + random() % 15); break;
+        case 1:
+            if (lengths[at] > 1) --lengths[at];
+            break;
+        case 2:
+            if (lengths[at] == 0) lengths[at] = static_cast<int>(1 + random() % 15);
+            break;
         default: break;
     }
     return lengths;

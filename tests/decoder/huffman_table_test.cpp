@@ -63,8 +63,22 @@ TEST(HuffmanTable, RfcExampleSlots) {
     const HuffmanTable table = tableOf({3, 3, 3, 3, 3, 2, 4, 4});
     EXPECT_EQ(table.tableSize, 16);
     // Codes 010 011 100 101 110 00 1110 1111, indexed by their bits in arrival order.
-    EXPECT_EQ(slotsOf(table), (Slots{{5, 2}, {2, 3}, {0, 3}, {4, 3}, {5, 2}, {3, 3}, {1, 3}, {6, 4},
-                                     {5, 2}, {2, 3}, {0, 3}, {4, 3}, {5, 2}, {3, 3}, {1, 3}, {7, 4}}));
+    EXPECT_EQ(slotsOf(table), (Slots{{5, 2},
+                                     {2, 3},
+                                     {0, 3},
+                                     {4, 3},
+                                     {5, 2},
+                                     {3, 3},
+                                     {1, 3},
+                                     {6, 4},
+                                     {5, 2},
+                                     {2, 3},
+                                     {0, 3},
+                                     {4, 3},
+                                     {5, 2},
+                                     {3, 3},
+                                     {1, 3},
+                                     {7, 4}}));
 }
 
 TEST(HuffmanTable, RfcExampleDecodesBitByBit) {
@@ -130,7 +144,7 @@ TEST(HuffmanTable, IncompleteCodeReadsSixteenBitsOrRunsOut) {
         {"10000", 6, "2", {1, 3}},
         {"1100000000000000", 0, INVALID_HUFFMAN_CODE, {2, 0}},
         {"1000100000000000", 4, INVALID_HUFFMAN_CODE, {2, 4}},
-        {"1000111", 0, UNEXPECTED_END, {1, 0}},         // the span ends after 8 bits
+        {"1000111", 0, UNEXPECTED_END, {1, 0}},          // the span ends after 8 bits
         {"100011111111111", 1, UNEXPECTED_END, {2, 0}},  // 15 bits left: one short
     };
     for (const Case& c : cases) {
@@ -148,7 +162,7 @@ TEST(HuffmanTable, FixedTablesFillEverySlot) {
         for (const HuffmanEntry& e : table->entries) EXPECT_GT(e.length, 0) << "vacant slot";
     // The first and last code of each range of RFC 1951's fixed code.
     const std::vector<std::tuple<const HuffmanTable*, std::string, int>> codes = {
-        {&decoder.fixedLitLen, "00110000", 0},   {&decoder.fixedLitLen, "10111111", 143},
+        {&decoder.fixedLitLen, "00110000", 0},    {&decoder.fixedLitLen, "10111111", 143},
         {&decoder.fixedLitLen, "110010000", 144}, {&decoder.fixedLitLen, "111111111", 255},
         {&decoder.fixedLitLen, "0000000", 256},   {&decoder.fixedLitLen, "0010111", 279},
         {&decoder.fixedLitLen, "11000000", 280},  {&decoder.fixedLitLen, "11000111", 287},

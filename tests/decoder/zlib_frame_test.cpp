@@ -73,8 +73,8 @@ TEST_P(ZlibFrame, StoredBlocks) {
         {"header only", {0x01}, fails(UNEXPECTED_END)},
         {"empty span", {}, fails(UNEXPECTED_END)},
         {"non-final block at the end of the span", {0x00, 0x00, 0x00, 0xFF, 0xFF}, fails(UNEXPECTED_END)},
-        {"a final block that is not last in the input", cat(BitWriter().storedBlock(true, text("ab")).data(),
-                                                             BitWriter().storedBlock(true, text("cd")).data()),
+        {"a final block that is not last in the input",
+         cat(BitWriter().storedBlock(true, text("ab")).data(), BitWriter().storedBlock(true, text("cd")).data()),
          ok("ab", 7)},
     };
     expectCases(cases, path());

@@ -24,8 +24,8 @@ Bytes randomBytes(size_t size, uint32_t seed) {
 
 // Words from a small vocabulary: many short and medium matches.
 Bytes textLike(size_t size, uint32_t seed) {
-    static const std::string WORDS[] = {"the ", "tessel ", "block ", "header ", "stream ", "of ", "a ",
-                                        "Korvane ", "decodes ", "PNG ", "image, ", "and\n", "bytes. "};
+    static const std::string WORDS[] = {"the ",     "tessel ",  "block ", "header ", "stream ", "of ",    "a ",
+                                        "Korvane ", "decodes ", "PNG ",   "image, ", "and\n",   "bytes. "};
     std::mt19937 rng(seed);
     std::string out;
     while (out.size() < size) out += WORDS[rng() % std::size(WORDS)];
@@ -95,8 +95,7 @@ TEST_P(RoundTrip, EveryStrategy) {
     for (const Sample& s : samples())
         for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED})
             for (int level : {1, 9}) {
-                SCOPED_TRACE(s.name + " strategy " + std::to_string(strategy) + " level " +
-                             std::to_string(level));
+                SCOPED_TRACE(s.name + " strategy " + std::to_string(strategy) + " level " + std::to_string(level));
                 expectRoundTrip(s.data, options(level, strategy), path());
             }
 }
@@ -130,9 +129,12 @@ TEST_P(RoundTrip, Sizes) {
 
 TEST_P(RoundTrip, MixedBlockTypes) {
     const Bytes data = textLike(120000, 9);
-    const std::vector<tessel::Piece> pieces = {{10000, 0, Z_DEFAULT_STRATEGY}, {20000, 6, Z_FIXED},
-                                               {15000, 6, Z_DEFAULT_STRATEGY}, {1000, 0, Z_DEFAULT_STRATEGY},
-                                               {30000, 9, Z_HUFFMAN_ONLY},     {5000, 1, Z_FIXED},
+    const std::vector<tessel::Piece> pieces = {{10000, 0, Z_DEFAULT_STRATEGY},
+                                               {20000, 6, Z_FIXED},
+                                               {15000, 6, Z_DEFAULT_STRATEGY},
+                                               {1000, 0, Z_DEFAULT_STRATEGY},
+                                               {30000, 9, Z_HUFFMAN_ONLY},
+                                               {5000, 1, Z_FIXED},
                                                {20000, 6, Z_RLE}};
     const Bytes stream = tessel::zlibCompressPieces(data, pieces);
     EXPECT_EQ(inflateZlib(stream, path()), ok(data, stream.size()));
@@ -158,9 +160,8 @@ TEST_P(RoundTrip, TruncatedAtEveryLength) {
         {"stored", tessel::zlibCompress(Bytes(text.begin(), text.begin() + 40), options(0))},
         {"fixed", tessel::zlibCompress(text, options(6, Z_FIXED))},
         {"dynamic", tessel::zlibCompress(text, options(6))},
-        {"worked example",
-         {0x78, 0x01, 0x05, 0xC1, 0x01, 0x01, 0x00, 0x00, 0x00, 0x80, 0x90, 0xAD, 0xFA, 0x3F, 0x22, 0x00, 0x00,
-          0xA0, 0x01, 0x57, 0x9D, 0x07, 0xF7}},
+        {"worked example", {0x78, 0x01, 0x05, 0xC1, 0x01, 0x01, 0x00, 0x00, 0x00, 0x80, 0x90, 0xAD,
+                            0xFA, 0x3F, 0x22, 0x00, 0x00, 0xA0, 0x01, 0x57, 0x9D, 0x07, 0xF7}},
     };
     for (const auto& [name, stream] : streams) {
         const Outcome full = inflateZlib(stream, path());

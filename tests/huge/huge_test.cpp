@@ -48,10 +48,14 @@ public:
         bits(1, 2);
     }
     void literalLength(uint32_t symbol) {
-        if (symbol < 144) code(0x30 + symbol, 8);
-        else if (symbol < 256) code(0x190 + symbol - 144, 9);
-        else if (symbol < 280) code(symbol - 256, 7);
-        else code(0xC0 + symbol - 280, 8);
+        if (symbol < 144)
+            code(0x30 + symbol, 8);
+        else if (symbol < 256)
+            code(0x190 + symbol - 144, 9);
+        else if (symbol < 280)
+            code(symbol - 256, 7);
+        else
+            code(0xC0 + symbol - 280, 8);
     }
     void copy(uint32_t length, uint32_t distance) {
         uint32_t l = korvane::LENGTH_SYMBOL_COUNT - 1;
