@@ -274,9 +274,9 @@ private:
 
     // Glyphs: a few random strokes on a 6x10 grid, with softened edges.
     void makeGlyphs() {
-        glyphs_.assign(GLYPHS * GLYPH_W * GLYPH_H, 0);
+        glyphs_.assign(size_t{GLYPHS} * GLYPH_W * GLYPH_H, 0);
         for (uint32_t g = 0; g < GLYPHS; ++g) {
-            uint8_t* cell = glyphs_.data() + g * GLYPH_W * GLYPH_H;
+            uint8_t* cell = glyphs_.data() + size_t{g} * GLYPH_W * GLYPH_H;
             const int strokes = rng_.range(2, 4);
             for (int s = 0; s < strokes; ++s) {
                 int x = rng_.range(1, 6), y = rng_.range(2, 11);
@@ -292,7 +292,7 @@ private:
     }
 
     void makeIcons() {
-        icons_.resize(ICONS * ICON * ICON);
+        icons_.resize(size_t{ICONS} * ICON * ICON);
         for (uint32_t i = 0; i < ICONS; ++i) {
             const Rgb a{static_cast<uint8_t>(rng_.below(256)), static_cast<uint8_t>(rng_.below(256)),
                         static_cast<uint8_t>(rng_.below(256))};
@@ -333,7 +333,7 @@ private:
             const uint32_t advance = static_cast<uint32_t>(word.size() + 1) * GLYPH_W;
             if (pen + advance > x + maxWidth) break;
             for (uint8_t glyph : word) {
-                const uint8_t* cell = glyphs_.data() + glyph * GLYPH_W * GLYPH_H;
+                const uint8_t* cell = glyphs_.data() + size_t{glyph} * GLYPH_W * GLYPH_H;
                 for (uint32_t gy = 0; gy < GLYPH_H; ++gy)
                     for (uint32_t gx = 0; gx < GLYPH_W; ++gx)
                         if (cell[gy * GLYPH_W + gx] != 0)

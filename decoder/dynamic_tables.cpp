@@ -19,7 +19,7 @@ void readDynamicLengths(BitReader& reader, DynamicLengths& result) {
     HuffmanTable codeLengthTable;
     codeLengthTable.build(codeLengthLengths);
 
-    const auto total = static_cast<size_t>(hlit + hdist);
+    const auto total = static_cast<size_t>(hlit) + static_cast<size_t>(hdist);
     result.count = 0;
     while (result.count < total) {
         const int32_t symbol = codeLengthTable.decodeSymbol(reader);

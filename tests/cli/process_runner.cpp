@@ -46,6 +46,7 @@ std::string contents(std::FILE* file) {
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
     std::vector<char*> list;
+    list.reserve(words.size() + 1);
     for (std::string& word : words) list.push_back(word.data());
     list.push_back(nullptr);
     return list;

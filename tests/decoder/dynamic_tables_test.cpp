@@ -244,7 +244,7 @@ TEST_P(DynamicBlock, OverSubscribedAndIncompleteCodes) {
                                             {{18, 86}, {2}, {2}, {18, 127}, {18, 8}, {2}, {2}}, "01 00 01 10");
     // 1..13 bits for 'a'..'m', 14 for length symbol 258, 15 for 256; one 15-bit pattern is free.
     std::vector<int> longLit = rep(259, 0);
-    for (int i = 0; i < 13; ++i) longLit[static_cast<size_t>('a' + i)] = i + 1;
+    for (int i = 0; i < 13; ++i) longLit['a' + static_cast<size_t>(i)] = i + 1;
     longLit[258] = 14;
     longLit[256] = 15;
 
@@ -267,7 +267,7 @@ TEST_P(DynamicBlock, LongCodesAgainstZlib) {
     // A complete literal code with lengths 1 to 15 and a complete distance code
     // with lengths 1 to 15; every long code is used, checked against zlib.
     std::vector<int> lit = rep(259, 0);
-    for (int i = 0; i < 13; ++i) lit[static_cast<size_t>('a' + i)] = i + 1;
+    for (int i = 0; i < 13; ++i) lit['a' + static_cast<size_t>(i)] = i + 1;
     lit[258] = 14;
     lit['z'] = 15;
     lit[256] = 15;

@@ -172,7 +172,7 @@ struct ScratchDir {
 
 TEST(HugeInputs, ContainerOfGigabytesExtractsWhole) {
     constexpr uint64_t BLOCK_PAYLOAD = uint64_t{64} << 20;
-    constexpr int BLOCKS = 40;  // 2.5 GiB in and out
+    constexpr uint64_t BLOCKS = 40;  // 2.5 GiB in and out
     ScratchDir scratch;
     const uint64_t needed = 2 * BLOCKS * BLOCK_PAYLOAD + (uint64_t{512} << 20);
     if (fs::space(scratch.path).available < needed)
@@ -187,7 +187,7 @@ TEST(HugeInputs, ContainerOfGigabytesExtractsWhole) {
         std::ofstream file(input, std::ios::binary);
         std::mt19937_64 random(7);
         Bytes payload(65535);
-        for (int block = 0; block < BLOCKS; ++block) {
+        for (uint64_t block = 0; block < BLOCKS; ++block) {
             const Bytes header = tessel::blockHeader(static_cast<uint32_t>(block));
             file.write(reinterpret_cast<const char*>(header.data()), 32);
             file.write("\x78\x01", 2);
