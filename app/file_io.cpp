@@ -20,9 +20,9 @@ bool readFile(const std::string& path, ByteBuffer& out) {
         return false;
     };
 
-    // A directory can open like a file on some systems, reporting any size
-    // (2^63 - 1 on ext4); it fails as a read, like a size that cannot be told
-    // (a pipe) or held in memory.
+    // A file that cannot seek to its end (a pipe) already failed to open. A
+    // directory can open like a file on some systems, reporting any size
+    // (2^63 - 1 on ext4); it fails as a read, like a size memory cannot hold.
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) return fail();
     const std::streamoff size = file.tellg();
