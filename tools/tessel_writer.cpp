@@ -125,26 +125,28 @@ void appendChunk(Bytes& out, const char* type, std::span<const uint8_t> body) {
     appendBigEndian32(out, static_cast<uint32_t>(crc));
 }
 
-Bytes inflateAll(std::span<const uint8_t> stream) {
+}  // namespace
+
+std::optional<Inflated> zlibInflate(std::span<const uint8_t> stream, bool raw) {
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) throw std::runtime_error("inflateInit failed");
+    if (inflateInit2(&z, raw ? -15 : 15) != Z_OK) throw std::runtime_error("inflateInit2 failed");
     z.next_in = const_cast<Bytef*>(stream.data());
     z.avail_in = static_cast<uInt>(stream.size());
-    Bytes out;
+    Inflated result;
     int status = Z_OK;
     while (status == Z_OK) {
         uint8_t chunk[1 << 16];
         z.next_out = chunk;
         z.avail_out = sizeof chunk;
         status = inflate(&z, Z_NO_FLUSH);
-        out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
+        result.bytes.insert(result.bytes.end(), chunk, chunk + (sizeof chunk - z.avail_out));
+        if (status == Z_BUF_ERROR && z.avail_out != 0) break;  // the input ran out
     }
+    result.used = z.total_in;
     inflateEnd(&z);
-    if (status != Z_STREAM_END) throw std::runtime_error("PNG image data does not inflate");
-    return out;
+    if (status != Z_STREAM_END) return std::nullopt;
+    return result;
 }
-
-}  // namespace
 
 Bytes pngWithStoredImageData(std::span<const uint8_t> png) {
     constexpr size_t SIGNATURE_SIZE = 8;
@@ -161,7 +163,9 @@ Bytes pngWithStoredImageData(std::span<const uint8_t> png) {
             imageData.insert(imageData.end(), body.begin(), body.end());
         } else {
             if (!imageDataWritten && !imageData.empty()) {
-                appendChunk(out, "IDAT", zlibCompress(inflateAll(imageData), ZlibOptions{.level = 0}));
+                const std::optional<Inflated> pixels = zlibInflate(imageData);
+                if (!pixels) throw std::runtime_error("PNG image data does not inflate");
+                appendChunk(out, "IDAT", zlibCompress(pixels->bytes, ZlibOptions{.level = 0}));
                 imageDataWritten = true;
             }
             out.insert(out.end(), png.begin() + static_cast<std::ptrdiff_t>(pos),

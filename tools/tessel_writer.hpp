@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,6 +33,15 @@ struct Piece {
     int strategy;
 };
 Bytes zlibCompressPieces(std::span<const uint8_t> data, std::span<const Piece> pieces);
+
+// System zlib's inflate over a zlib stream, or over raw DEFLATE data when
+// `raw`: the output and the input bytes used, or nothing when zlib does not
+// reach the end of the stream (bad or short data).
+struct Inflated {
+    Bytes bytes;
+    size_t used = 0;
+};
+std::optional<Inflated> zlibInflate(std::span<const uint8_t> stream, bool raw = false);
 
 // A 32-byte block header: "CompressionFile" at offset 4, the rest filled from `tag`.
 Bytes blockHeader(uint32_t tag);
