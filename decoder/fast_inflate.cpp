@@ -339,21 +339,22 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeL
     return true;
 }
 
+namespace {
+template <class Code>
+Code builtFrom(std::span<const int32_t> lengths) {
+    Code code;
+    code.build(lengths);
+    return code;
+}
+}  // namespace
+
 const FastLiteralCode& fixedLiteralCode() {
-    static const FastLiteralCode code = [] {
-        FastLiteralCode built;
-        built.build(fixedLiteralLengths());
-        return built;
-    }();
+    static const auto code = builtFrom<FastLiteralCode>(fixedLiteralLengths());
     return code;
 }
 
 const FastDistanceCode& fixedDistanceCode() {
-    static const FastDistanceCode code = [] {
-        FastDistanceCode built;
-        built.build(fixedDistanceLengths());
-        return built;
-    }();
+    static const auto code = builtFrom<FastDistanceCode>(fixedDistanceLengths());
     return code;
 }
 
