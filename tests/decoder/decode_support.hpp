@@ -1,18 +1,19 @@
 #pragma once
 
 // Shared helpers of the decoder tests: running a decode into a comparable
-// result, running tests over both decode paths, and system zlib as an oracle.
+// result, running tests over both decode paths, and test data.
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <ostream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "deflate_writer.hpp"
 #include "stream_decoder.hpp"
+#include "tessel_writer.hpp"
 #include "zlib_decompress.hpp"
 
 namespace korvane::test {
@@ -32,10 +33,7 @@ inline Outcome ok(const std::string& text, size_t consumed) { return ok(Bytes(te
 inline Outcome fails(const char* message) { return {{}, 0, message}; }
 
 inline void PrintTo(const Outcome& o, std::ostream* os) {
-    if (!o.error.empty()) {
-        *os << "error \"" << o.error << "\"";
-        return;
-    }
+    if (!o.error.empty()) *os << "error \"" << o.error << "\", ";
     *os << o.bytes.size() << " bytes, consumed " << o.consumed << ":";
     for (size_t i = 0; i < o.bytes.size() && i < 48; ++i) *os << ' ' << static_cast<int>(o.bytes[i]);
     if (o.bytes.size() > 48) *os << " ...";
@@ -63,6 +61,20 @@ inline Outcome inflateZlib(const Bytes& stream, DecodePath path) {
     } catch (const DecodeError& e) {
         return fails(e.what());
     }
+}
+
+// A zlib stream through zlibDecompressAppend onto `earlier`: the whole buffer
+// afterwards, also after an error, and the consumed count.
+inline Outcome inflateAppend(const Bytes& earlier, const Bytes& stream, DecodePath path) {
+    ByteBuffer out(earlier.data(), earlier.size());
+    Outcome result;
+    try {
+        result.consumed = zlibDecompressAppend(stream.data(), stream.size(), out, path);
+    } catch (const DecodeError& e) {
+        result.error = e.what();
+    }
+    result.bytes = toBytes(out);
+    return result;
 }
 
 // Checks a raw stream. A decode that stopped for any reason other than running
@@ -101,23 +113,23 @@ inline void expectCases(const std::vector<StreamCase>& cases, DecodePath path) {
 
 // System zlib's inflate over a raw DEFLATE stream: the expected bytes for
 // well-formed hand-made streams.
-inline Bytes zlibInflateRaw(const Bytes& stream) {
-    z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) throw std::runtime_error("inflateInit2 failed");
-    z.next_in = const_cast<Bytef*>(stream.data());
-    z.avail_in = static_cast<uInt>(stream.size());
-    Bytes out;
-    int status = Z_OK;
-    while (status == Z_OK) {
-        uint8_t chunk[1 << 15];
-        z.next_out = chunk;
-        z.avail_out = sizeof chunk;
-        status = inflate(&z, Z_NO_FLUSH);
-        out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
-    }
-    inflateEnd(&z);
-    if (status != Z_STREAM_END) throw std::runtime_error("zlib rejects the stream");
+inline Bytes zlibInflateRaw(const Bytes& stream) { return tessel::zlibInflate(stream, true).value().bytes; }
+
+inline Bytes randomBytes(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes out(size);
+    for (uint8_t& b : out) b = static_cast<uint8_t>(rng());
     return out;
+}
+
+// Words from a small vocabulary: many short and medium matches.
+inline Bytes textLike(size_t size, uint32_t seed) {
+    static const std::string WORDS[] = {"the ",     "tessel ",  "block ", "header ", "stream ", "of ",    "a ",
+                                        "Korvane ", "decodes ", "PNG ",   "image, ", "and\n",   "bytes. "};
+    std::mt19937 rng(seed);
+    std::string out;
+    while (out.size() < size) out += WORDS[rng() % std::size(WORDS)];
+    return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 // Value-parameterised suites run on both decode paths, which must agree.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,12 @@ public:
     // A prefix code of `length` bits, most significant bit first.
     BitWriter& code(uint32_t value, int length) {
         for (int i = length - 1; i >= 0; --i) put((value >> i) & 1U);
+        return *this;
+    }
+    // Bits in arrival order, as a string of '0' and '1' (spaces group codes).
+    BitWriter& arrival(const std::string& bitString) {
+        for (char c : bitString)
+            if (c != ' ') put(c == '1' ? 1U : 0U);
         return *this;
     }
     // Fills the current byte with zero bits.
@@ -118,23 +125,6 @@ inline int distanceBase(int symbol) {
     return base;
 }
 
-// Symbols and extra-bit values for a copy; length 258 uses symbol 285.
-struct Coded {
-    int symbol;
-    uint32_t extra;
-};
-inline Coded lengthSymbol(int length) {
-    for (int s = 285; s >= 257; --s)
-        if (length >= lengthBase(s) && (s != 285 || length == 258))
-            return {s, static_cast<uint32_t>(length - lengthBase(s))};
-    throw std::logic_error("bad length");
-}
-inline Coded distanceSymbol(int distance) {
-    for (int s = 29; s >= 0; --s)
-        if (distance >= distanceBase(s)) return {s, static_cast<uint32_t>(distance - distanceBase(s))};
-    throw std::logic_error("bad distance");
-}
-
 // Writes the symbols of a Huffman-coded block body with the given codes.
 struct BlockBody {
     BitWriter& w;
@@ -160,10 +150,14 @@ struct BlockBody {
         w.bits(extra, distanceExtra(symbol));
         return *this;
     }
+    // A copy with the highest length and distance symbols that cover it; length 258 uses symbol 285.
     BlockBody& copy(int length, int distance) {
-        const Coded l = lengthSymbol(length);
-        const Coded d = distanceSymbol(distance);
-        return lengthCode(l.symbol, l.extra).distanceCode(d.symbol, d.extra);
+        int l = length == 258 ? 285 : 284;
+        while (lengthBase(l) > length) --l;
+        int d = 29;
+        while (distanceBase(d) > distance) --d;
+        return lengthCode(l, static_cast<uint32_t>(length - lengthBase(l)))
+            .distanceCode(d, static_cast<uint32_t>(distance - distanceBase(d)));
     }
     BlockBody& end() { return literal(256); }
 };
@@ -205,7 +199,6 @@ inline void dynamicHeader(BitWriter& w, bool final, const std::vector<int>& lite
     std::vector<int> clLengths(19, 4);
     clLengths[16] = clLengths[17] = clLengths[18] = 0;
     std::vector<LengthOp> ops;
-    ops.reserve(literalLengths.size() + distanceLengths.size());
     for (int l : literalLengths) ops.push_back({l});
     for (int l : distanceLengths) ops.push_back({l});
     dynamicHeader(w, final, static_cast<int>(literalLengths.size()), static_cast<int>(distanceLengths.size()), 19,
@@ -217,15 +210,6 @@ inline std::vector<int> lengthsFor(size_t count, std::initializer_list<std::pair
     std::vector<int> lengths(count, 0);
     for (auto [symbol, length] : symbolLengths) lengths.at(static_cast<size_t>(symbol)) = length;
     return lengths;
-}
-
-// A zlib frame around raw DEFLATE bytes: the 78 01 header and four trailer bytes
-// (the decoder does not check the Adler-32 value, so they are zeros).
-inline Bytes zlibFrame(const Bytes& deflate) {
-    Bytes out = {0x78, 0x01};
-    out.insert(out.end(), deflate.begin(), deflate.end());
-    out.insert(out.end(), 4, 0);
-    return out;
 }
 
 }  // namespace deflate_writer
