@@ -9,18 +9,7 @@ namespace clitest {
 namespace fs = std::filesystem;
 
 std::string reportStart(const std::string& input, const std::string& output, std::optional<size_t> fileSize) {
-    std::string text =
-        "=== Korvane ===\n"
-        "PNG extraction from CompressionFile\n"
-        "(no external dependencies)\n"
-        "\n"
-        "Input file:  " +
-        input +
-        "\n"
-        "Output file: " +
-        output +
-        "\n"
-        "\n";
+    std::string text = BANNER + "Input file:  " + input + "\nOutput file: " + output + "\n\n";
     if (fileSize) text += "File size: " + std::to_string(*fileSize) + " bytes\n";
     return text;
 }
@@ -82,6 +71,15 @@ std::set<std::string> CliTest::files() const {
     return names;
 }
 
+void CliTest::expectRun(const std::vector<std::string>& args, const std::string& out, const std::string& err,
+                        int status, const std::set<std::string>& files, const RunOptions& options) const {
+    const RunResult result = run(args, options);
+    EXPECT_EQ(result.out, out);
+    EXPECT_EQ(result.err, err);
+    EXPECT_EQ(result.status, status);
+    EXPECT_EQ(this->files(), files);
+}
+
 void CliTest::expectExtraction(const Bytes& container, const std::vector<Bytes>& blocks,
                                std::optional<size_t> pngOffset) {
     put("in.tessel", container);
@@ -90,18 +88,10 @@ void CliTest::expectExtraction(const Bytes& container, const std::vector<Bytes>&
     for (size_t i = 0; i < blocks.size(); ++i)
         out += "Block " + std::to_string(i + 1) + ": decompressed " + std::to_string(blocks[i].size()) + " bytes\n";
     out += totalsLines(blocks.size(), joined.size());
-    if (pngOffset) out += foundLines(*pngOffset, joined.size() - *pngOffset) + successLines("in.png");
-
-    const RunResult result = run({"in.tessel"});
-    EXPECT_EQ(result.out, out);
-    EXPECT_EQ(result.err, pngOffset ? "" : NO_SIGNATURE);
-    EXPECT_EQ(result.status, pngOffset ? 0 : 1);
-    if (pngOffset) {
-        EXPECT_EQ(files(), (std::set<std::string>{"in.png", "in.tessel"}));
-        EXPECT_EQ(get("in.png"), Bytes(joined.begin() + static_cast<std::ptrdiff_t>(*pngOffset), joined.end()));
-    } else {
-        EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
-    }
+    if (!pngOffset) return expectRun({"in.tessel"}, out, NO_SIGNATURE, 1, {"in.tessel"});
+    expectRun({"in.tessel"}, out + foundLines(*pngOffset, joined.size() - *pngOffset) + successLines("in.png"), "", 0,
+              {"in.png", "in.tessel"});
+    EXPECT_EQ(get("in.png"), Bytes(joined.begin() + static_cast<std::ptrdiff_t>(*pngOffset), joined.end()));
 }
 
 }  // namespace clitest

@@ -23,6 +23,8 @@ using tessel::Bytes;
 
 inline const Bytes PNG_SIGNATURE = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
+inline const std::string BANNER =
+    "=== Korvane ===\nPNG extraction from CompressionFile\n(no external dependencies)\n\n";
 inline const std::string NOT_TESSEL = "Error: file is not a valid Tessel (CompressionFile)\n";
 inline const std::string NO_SIGNATURE = "Error: PNG signature not found in decompressed data\n";
 
@@ -41,12 +43,8 @@ Bytes join(const std::vector<Bytes>& parts);
 Bytes exampleContainer();
 // What Korvane prints for it after the file size line, up to the success line.
 inline const std::string EXAMPLE_REPORT =
-    "Block 1: decompressed 8 bytes\n"
-    "\n"
-    "Total blocks: 1\n"
-    "Total decompressed: 8 bytes\n"
-    "PNG found at offset: 0\n"
-    "PNG size: 8 bytes\n";
+    "Block 1: decompressed 8 bytes\n\nTotal blocks: 1\nTotal decompressed: 8 bytes\n"
+    "PNG found at offset: 0\nPNG size: 8 bytes\n";
 
 // Names parameterised cases after their `name` field.
 struct ByName {
@@ -69,6 +67,10 @@ protected:
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const {
         return runProgram(dir_, args, options);
     }
+    // Runs Korvane and checks all it does: standard output and error, the exit
+    // status and the regular files left in the working directory.
+    void expectRun(const std::vector<std::string>& args, const std::string& out, const std::string& err, int status,
+                   const std::set<std::string>& files, const RunOptions& options = {}) const;
 
     // Runs Korvane on in.tessel = `container`, whose blocks decode to
     // `blocks`, and checks the whole report, the status and in.png against

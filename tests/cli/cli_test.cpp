@@ -19,55 +19,34 @@ class NoArguments : public CliTest, public ::testing::WithParamInterface<UsageCa
 TEST_P(NoArguments, PrintsBannerAndUsageWithTheInvocationName) {
     if (!testWrapper().empty()) GTEST_SKIP() << "the wrapper decides argv[0]";
     put("in.tessel", exampleContainer());
-    const RunResult result = run({}, {.argv0 = GetParam().argv0});
-    EXPECT_EQ(result.out,
-              "=== Korvane ===\n"
-              "PNG extraction from CompressionFile\n"
-              "(no external dependencies)\n"
-              "\n"
-              "Usage: " +
-                  GetParam().shown +
-                  " <input_file> [output_file.png]\n"
-                  "\n"
-                  "Extracts PNG image from Tessel (CompressionFile) format.\n"
-                  "If output file is not specified, uses input filename with .png extension.\n");
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
+    expectRun({},
+              BANNER + "Usage: " + GetParam().shown +
+                  " <input_file> [output_file.png]\n\nExtracts PNG image from Tessel (CompressionFile) format.\n"
+                  "If output file is not specified, uses input filename with .png extension.\n",
+              "", 1, {"in.tessel"}, {.argv0 = GetParam().argv0});
 }
 
 // argv[0] is printed as given, never reduced to a base name. With no argv[0]
 // at all, Linux may pass an empty one: either way the name part is empty.
 INSTANTIATE_TEST_SUITE_P(Cli, NoArguments,
-                         ::testing::Values(UsageCase{"Plain", "Korvane", "Korvane"},
-                                           UsageCase{"AbsolutePath", "/opt/bin/Korvane", "/opt/bin/Korvane"},
-                                           UsageCase{"SpacesAndDots", "./my tools/kv.v2", "./my tools/kv.v2"},
-                                           UsageCase{"Empty", "", ""}, UsageCase{"Missing", std::nullopt, ""}),
+                         ::testing::Values(UsageCase{"SpacesAndDots", "./my tools/kv.v2", "./my tools/kv.v2"},
+                                           UsageCase{"Missing", std::nullopt, ""}),
                          ByName());
 
 TEST_F(CliTest, EmptyInputArgumentGivesBareExtensionAndFailsToOpen) {
-    const RunResult result = run({""});
-    EXPECT_EQ(result.out, reportStart("", ".png"));
-    EXPECT_EQ(result.err, "Could not open file: \n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{});
+    expectRun({""}, reportStart("", ".png"), "Could not open file: \n", 1, {});
 }
 
 TEST_F(CliTest, MissingInputIsReportedAndNothingIsWritten) {
-    const RunResult result = run({"absent.tessel"});
-    EXPECT_EQ(result.out, reportStart("absent.tessel", "absent.png"));
-    EXPECT_EQ(result.err, "Could not open file: absent.tessel\n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{});
+    expectRun({"absent.tessel"}, reportStart("absent.tessel", "absent.png"), "Could not open file: absent.tessel\n", 1,
+              {});
 }
 
 TEST_F(CliTest, OutputInMissingDirectoryCannotBeCreated) {
     put("in.tessel", exampleContainer());
-    const RunResult result = run({"in.tessel", "no/such/dir/out.png"});
-    EXPECT_EQ(result.out, reportStart("in.tessel", "no/such/dir/out.png", 51) + EXAMPLE_REPORT);
-    EXPECT_EQ(result.err, "Could not create file: no/such/dir/out.png\n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
+    expectRun({"in.tessel", "no/such/dir/out.png"},
+              reportStart("in.tessel", "no/such/dir/out.png", 51) + EXAMPLE_REPORT,
+              "Could not create file: no/such/dir/out.png\n", 1, {"in.tessel"});
 }
 
 struct OutputCase {
@@ -78,18 +57,15 @@ struct OutputCase {
 
 class OutputPath : public CliTest, public ::testing::WithParamInterface<OutputCase> {};
 
-// A longer file already at the output path must end up truncated; when the
-// output is the input itself, the input has been read whole before that.
+// The 51-byte example container, under several names. A longer file already
+// at the output path must end up truncated; when the output is the input
+// itself, the input has been read whole before that.
 TEST_P(OutputPath, ReceivesExactlyThePng) {
     const std::vector<std::string>& args = GetParam().args;
     const std::string& output = GetParam().output;
     put(output, Bytes(1000, 'x'));
     put(args[0], exampleContainer());
-    const RunResult result = run(args);
-    EXPECT_EQ(result.out, reportStart(args[0], output, 51) + EXAMPLE_REPORT + successLines(output));
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(files(), (std::set<std::string>{args[0], output}));
+    expectRun(args, reportStart(args[0], output, 51) + EXAMPLE_REPORT + successLines(output), "", 0, {args[0], output});
     EXPECT_EQ(get(output), PNG_SIGNATURE);
 }
 
@@ -97,14 +73,9 @@ TEST_P(OutputPath, ReceivesExactlyThePng) {
 // from the last dot, even one in the directory part.
 INSTANTIATE_TEST_SUITE_P(
     Cli, OutputPath,
-    ::testing::Values(OutputCase{"ExplicitBin", {"in.tessel", "result.bin"}, "result.bin"},
-                      OutputCase{"ExplicitNoExtension", {"in.tessel", "picture"}, "picture"},
-                      OutputCase{"ExplicitInSubdirectory", {"in.tessel", "sub.d/a.png.part"}, "sub.d/a.png.part"},
+    ::testing::Values(OutputCase{"ExplicitNoExtension", {"in.tessel", "picture"}, "picture"},
                       OutputCase{"ExtraArgumentsIgnored", {"in.tessel", "out.png", "third.png", "--x"}, "out.png"},
                       OutputCase{"ExplicitSameAsInput", {"x.tessel", "x.tessel"}, "x.tessel"},
-                      OutputCase{"DerivedFromExtension", {"photo.dat"}, "photo.png"},
-                      OutputCase{"DerivedFromLastDot", {"a.b.c"}, "a.b.png"},
-                      OutputCase{"DerivedWithoutDot", {"noext"}, "noext.png"},
                       OutputCase{"DerivedFromDirectoryDot", {"dir.old/archive"}, "dir.png"},
                       OutputCase{"DerivedNonAscii",
                                  {"caf\u00e9 \u0444\u043e\u0442\u043e.tessel"},
@@ -112,13 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OutputCase{"DerivedSameAsInput", {"x.png"}, "x.png"}),
     ByName());
 
-struct NamingCase {
-    const char* input;
-    const char* output;
-};
-
 TEST(DeriveOutputPath, ReplacesFromTheLastDotAnywhere) {
-    const NamingCase cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"photo.dat", "photo.png"},
         {"a.b.c", "a.b.png"},
         {"noext", "noext.png"},
@@ -130,7 +96,7 @@ TEST(DeriveOutputPath, ReplacesFromTheLastDotAnywhere) {
         {"../data/file", "..png"},
         {"x.png", "x.png"},
     };
-    for (const NamingCase& c : cases) EXPECT_EQ(korvane::deriveOutputPath(c.input), c.output) << c.input;
+    for (const auto& [input, output] : cases) EXPECT_EQ(korvane::deriveOutputPath(input), output) << input;
 }
 
 }  // namespace

@@ -27,23 +27,16 @@ TEST_F(CliTest, DirectoryAsInputIsNotExtracted) {
     ASSERT_GE(fd, 0);
     const off_t size = lseek(fd, 0, SEEK_END);
     close(fd);
-    const RunResult result = run({"folder.d"});
-    EXPECT_EQ(result.out, reportStart("folder.d", "folder.png"));
     const bool opensAsFile = size >= 0 && testWrapper().empty();
-    EXPECT_EQ(result.err, (opensAsFile ? "Error reading file: " : "Could not open file: ") + std::string("folder.d\n"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{});
+    expectRun({"folder.d"}, reportStart("folder.d", "folder.png"),
+              (opensAsFile ? "Error reading file: " : "Could not open file: ") + std::string("folder.d\n"), 1, {});
 }
 
 // sysfs reports 4096 bytes for a file that holds a few: the read comes up short.
 TEST_F(CliTest, InputShorterThanItsSizeFailsToRead) {
     const std::string input = "/sys/devices/system/cpu/online";
     if (!fs::exists(input)) GTEST_SKIP() << "no " << input;
-    const RunResult result = run({input, "out.png"});
-    EXPECT_EQ(result.out, reportStart(input, "out.png"));
-    EXPECT_EQ(result.err, "Error reading file: " + input + "\n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{});
+    expectRun({input, "out.png"}, reportStart(input, "out.png"), "Error reading file: " + input + "\n", 1, {});
 }
 
 TEST_F(CliTest, UnreadableInputFailsToOpen) {
@@ -51,11 +44,8 @@ TEST_F(CliTest, UnreadableInputFailsToOpen) {
     put("locked.tessel", exampleContainer());
     fs::permissions(path("locked.tessel"), fs::perms::none);
     fs::permissions(dir_, fs::perms::all);  // the output could be created, but must not be
-    const RunResult result = run({"locked.tessel"}, asUnprivileged());
-    EXPECT_EQ(result.out, reportStart("locked.tessel", "locked.png"));
-    EXPECT_EQ(result.err, "Could not open file: locked.tessel\n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{"locked.tessel"});
+    expectRun({"locked.tessel"}, reportStart("locked.tessel", "locked.png"), "Could not open file: locked.tessel\n", 1,
+              {"locked.tessel"}, asUnprivileged());
 }
 
 TEST_F(CliTest, OutputInReadOnlyDirectoryCannotBeCreated) {
@@ -63,11 +53,8 @@ TEST_F(CliTest, OutputInReadOnlyDirectoryCannotBeCreated) {
     put("in.tessel", exampleContainer());
     fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                               fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    const RunResult result = run({"in.tessel"}, asUnprivileged());
-    EXPECT_EQ(result.out, reportStart("in.tessel", "in.png", 51) + EXAMPLE_REPORT);
-    EXPECT_EQ(result.err, "Could not create file: in.png\n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
+    expectRun({"in.tessel"}, reportStart("in.tessel", "in.png", 51) + EXAMPLE_REPORT, "Could not create file: in.png\n",
+              1, {"in.tessel"}, asUnprivileged());
 }
 
 // /dev/full opens fine and fails every write. The 8 bytes would sit in a
@@ -76,11 +63,8 @@ TEST_F(CliTest, OutputInReadOnlyDirectoryCannotBeCreated) {
 TEST_F(CliTest, FailedWriteEndsWithStatusOneAndNoMessage) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     put("in.tessel", exampleContainer());
-    const RunResult result = run({"in.tessel", "/dev/full"});
-    EXPECT_EQ(result.out, reportStart("in.tessel", "/dev/full", 51) + EXAMPLE_REPORT);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(files(), std::set<std::string>{"in.tessel"});
+    expectRun({"in.tessel", "/dev/full"}, reportStart("in.tessel", "/dev/full", 51) + EXAMPLE_REPORT, "", 1,
+              {"in.tessel"});
 }
 
 }  // namespace

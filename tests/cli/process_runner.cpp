@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
-#include <string_view>
 #include <thread>
 
 namespace clitest {
@@ -52,12 +50,8 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
     return list;
 }
 
-std::string withUnixNewlines(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
-    return out;
+void dropCarriageReturns(std::string& text) {
+    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
 }
 
 // Only async-signal-safe calls between fork and exec.
@@ -96,14 +90,7 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     else if (options.argv0)
         words.push_back(*options.argv0);
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<std::string> env = options.environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string_view name(*entry, std::strcspn(*entry, "=") + 1);
-        const auto overrides = [&](const std::string& own) { return own.starts_with(name); };
-        if (std::none_of(options.environment.begin(), options.environment.end(), overrides)) env.emplace_back(*entry);
-    }
     const std::vector<char*> argv = pointers(words);
-    const std::vector<char*> envp = pointers(env);
     const std::string dir = workDir.string();
 
     const File out = scratchFile();
@@ -122,9 +109,9 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         if (options.asNobody && (setgroups(0, nullptr) != 0 || setgid(NOGROUP_GID) != 0 || setuid(NOBODY_UID) != 0))
             childFail("runner: cannot switch to nobody\n");
         if (wrapper.empty())
-            execve(exe.c_str(), argv.data(), envp.data());
+            execve(exe.c_str(), argv.data(), environ);
         else
-            execvpe(argv[0], argv.data(), envp.data());
+            execvp(argv[0], argv.data());
         childFail("runner: exec failed\n");
     }
 
@@ -147,8 +134,8 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     result.out = contents(out.get());
     result.err = contents(err.get());
     if (!wrapper.empty()) {
-        result.out = withUnixNewlines(result.out);
-        result.err = withUnixNewlines(result.err);
+        dropCarriageReturns(result.out);
+        dropCarriageReturns(result.err);
     }
     if (timedOut) result.err += "[runner: killed after the time limit]\n";
     result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);

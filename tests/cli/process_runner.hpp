@@ -25,8 +25,6 @@ struct RunOptions {
     std::optional<std::string> argv0 = "Korvane";
     // Switch to nobody:nogroup (65534) between fork and exec; needs root.
     bool asNobody = false;
-    // "NAME=value" entries set in the child's environment on top of ours.
-    std::vector<std::string> environment = {};
 };
 
 std::vector<std::string> testWrapper();
