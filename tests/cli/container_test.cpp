@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <csignal>
+
 #include "cli_fixture.hpp"
 
 namespace clitest {
@@ -69,6 +71,19 @@ INSTANTIATE_TEST_SUITE_P(
                       badThirdBlock("DistanceBeforeOutput", {0x78, 0x01, 0x03, 0x02, 0x00, 0, 0, 0, 0},
                                     "Invalid distance")),
     ByName());
+
+// Every line is flushed as it is printed: a run killed while it writes the
+// output (by the file size limit) has shown every line before that.
+TEST_F(CliTest, EveryLineIsFlushedAsItIsPrinted) {
+    if (!testWrapper().empty()) GTEST_SKIP() << "the limit would stop the wrapper too";
+    const Bytes png = join({PNG_SIGNATURE, Bytes(4000, 'p')});
+    const Bytes container = tessel::makeContainer(std::vector<Bytes>{compress(png)});
+    put("in.tessel", container);
+    const RunResult result = run({"in.tessel"}, {.fileSizeLimit = 1024});
+    EXPECT_EQ(result.out, reportStart("in.tessel", "in.png", container.size()) + "Block 1: decompressed 4008 bytes\n" +
+                              totalsLines(1, 4008) + foundLines(0, 4008));
+    EXPECT_EQ(result.status, 128 + SIGXFSZ);
+}
 
 struct ExtractionCase {
     std::string name;

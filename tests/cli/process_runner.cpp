@@ -24,7 +24,6 @@ namespace {
 constexpr uid_t NOBODY_UID = 65534;
 constexpr gid_t NOGROUP_GID = 65534;
 constexpr auto RUN_TIME_LIMIT = std::chrono::seconds(60);
-constexpr rlim_t FILE_SIZE_LIMIT = rlim_t{64} << 20;
 
 // An unnamed scratch file for one captured stream; gone once closed.
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -102,8 +101,7 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         if (devNull < 0 || dup2(devNull, STDIN_FILENO) < 0 || dup2(fileno(out.get()), STDOUT_FILENO) < 0 ||
             dup2(fileno(err.get()), STDERR_FILENO) < 0)
             _exit(127);
-        // Bounds what a runaway child can write, captures included.
-        const rlimit fileSizeLimit{FILE_SIZE_LIMIT, FILE_SIZE_LIMIT};
+        const rlimit fileSizeLimit{options.fileSizeLimit, options.fileSizeLimit};
         if (setrlimit(RLIMIT_FSIZE, &fileSizeLimit) != 0) childFail("runner: setrlimit failed\n");
         if (chdir(dir.c_str()) != 0) childFail("runner: chdir failed\n");
         if (options.asNobody && (setgroups(0, nullptr) != 0 || setgid(NOGROUP_GID) != 0 || setuid(NOBODY_UID) != 0))

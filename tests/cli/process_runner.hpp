@@ -6,6 +6,7 @@
 // (space-separated words, e.g. "wine64") is put in front of it, so the same
 // tests can drive a Windows build. Under a wrapper "\r\n" is read as "\n".
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -25,6 +26,9 @@ struct RunOptions {
     std::optional<std::string> argv0 = "Korvane";
     // Switch to nobody:nogroup (65534) between fork and exec; needs root.
     bool asNobody = false;
+    // The most the child may write to any file, captures included; beyond it
+    // the child is killed (SIGXFSZ). The default bounds a runaway child.
+    uint64_t fileSizeLimit = uint64_t{64} << 20;
 };
 
 std::vector<std::string> testWrapper();
