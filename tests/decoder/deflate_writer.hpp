@@ -199,6 +199,7 @@ inline void dynamicHeader(BitWriter& w, bool final, const std::vector<int>& lite
     std::vector<int> clLengths(19, 4);
     clLengths[16] = clLengths[17] = clLengths[18] = 0;
     std::vector<LengthOp> ops;
+    ops.reserve(literalLengths.size() + distanceLengths.size());
     for (int l : literalLengths) ops.push_back({l});
     for (int l : distanceLengths) ops.push_back({l});
     dynamicHeader(w, final, static_cast<int>(literalLengths.size()), static_cast<int>(distanceLengths.size()), 19,
