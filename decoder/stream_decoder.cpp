@@ -67,8 +67,13 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
         if (reader.bytePos >= reader.size) throwDecodeError(UNEXPECTED_END);
         return reader.data[reader.bytePos++];
     };
-    const uint32_t len = nextByte() | (nextByte() << 8);
-    const uint32_t nlen = nextByte() | (nextByte() << 8);
+    // Low byte first; two statements, since the operands of | may be read in either order.
+    auto nextWord = [&nextByte]() -> uint32_t {
+        const uint32_t low = nextByte();
+        return low | (nextByte() << 8);
+    };
+    const uint32_t len = nextWord();
+    const uint32_t nlen = nextWord();
     if ((len ^ nlen) != 0xFFFF) throwDecodeError(INVALID_STORED_BLOCK);
 
     if (path_ == DecodePath::Literal) {
