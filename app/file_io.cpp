@@ -21,12 +21,13 @@ bool readFile(const std::string& path, ByteBuffer& out) {
     };
 
     // A file that cannot seek to its end (a pipe) already failed to open. A
-    // directory can open like a file on some systems, reporting any size
-    // (2^63 - 1 on ext4); it fails as a read, like a size memory cannot hold.
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) return fail();
+    // directory can open like a file on some systems and report any size:
+    // 0 (procfs) reads as an empty file; any other (2^63 - 1 on ext4) fails as
+    // the read would, without first asking memory for that much.
     const std::streamoff size = file.tellg();
     if (size < 0 || static_cast<unsigned long long>(size) > std::numeric_limits<size_t>::max()) return fail();
+    std::error_code ignored;
+    if (size > 0 && std::filesystem::is_directory(path, ignored)) return fail();
     file.seekg(0, std::ios::beg);
     try {
         out.resizeUninitialized(static_cast<size_t>(size));
