@@ -4,9 +4,11 @@
 // Adler-32 and Korvane's decoder does not, so libdeflate-raw also decodes the
 // DEFLATE data alone (no zlib header or trailer) to show what the check costs.
 //
-//   decoder-bench [--data-dir=DIR] [Google Benchmark flags]
+//   decoder-bench [--data-dir=DIR] [--fresh-output] [Google Benchmark flags]
 //
-// The data directory defaults to $KORVANE_BENCH_DATA, then build/bench/data
+// Output buffers are reused, so the rates leave out page faults;
+// --fresh-output allocates a new one for every run, as the program does, and
+// so counts the faults on fresh pages too. The data directory defaults to $KORVANE_BENCH_DATA, then build/bench/data
 // (see make-bench-data). Unless given, --benchmark_repetitions=5 and
 // --benchmark_display_aggregates_only=true are added. Rates are per CPU second.
 
@@ -22,6 +24,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -50,6 +53,19 @@ struct DataSet {
 std::vector<DataSet> dataSets;
 std::unique_ptr<uint8_t[]> flatOutput;  // pre-touched, as large as the largest decoded set
 korvane::ByteBuffer korvaneOutput;      // reused across runs: only the first run faults pages in
+bool freshOutput = false;               // --fresh-output: a new buffer for every run
+
+// Where the peers decode to: the shared pre-touched buffer, or with
+// --fresh-output a new allocation the size of the decoded set.
+struct PeerOutput {
+    explicit PeerOutput(size_t size)
+        : fresh(freshOutput ? static_cast<uint8_t*>(std::malloc(size)) : nullptr, std::free),
+          data(freshOutput ? fresh.get() : flatOutput.get()) {
+        if (data == nullptr) throw std::bad_alloc();
+    }
+    std::unique_ptr<uint8_t, decltype(&std::free)> fresh;
+    uint8_t* data;
+};
 
 // Walks the container as Korvane does (blocks while a full header and one
 // more byte remain, stopping at a header without the magic) and records each
@@ -114,7 +130,10 @@ void finish(benchmark::State& state, const DataSet& set) {
 void benchKorvane(benchmark::State& state, DataSet* set) {
     // Like the program, each stream gets the rest of the file as its span.
     auto decodeAll = [set] {
-        korvaneOutput.clear();
+        if (freshOutput)
+            korvaneOutput = korvane::ByteBuffer();
+        else
+            korvaneOutput.clear();
         const uint8_t* const file = set->file.data();
         for (const Stream& s : set->streams)
             korvane::zlibDecompressAppend(file + s.offset, set->file.size() - s.offset, korvaneOutput);
@@ -137,8 +156,7 @@ void benchKorvane(benchmark::State& state, DataSet* set) {
 template <bool RAW>
 void benchLibdeflate(benchmark::State& state, DataSet* set) {
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-    auto decodeAll = [set, d] {
-        uint8_t* out = flatOutput.get();
+    auto decodeAll = [set, d](uint8_t* out) {
         for (const Stream& s : set->streams) {
             const uint8_t* const in = set->file.data() + s.offset;
             const libdeflate_result result =
@@ -149,11 +167,12 @@ void benchLibdeflate(benchmark::State& state, DataSet* set) {
         }
         return true;
     };
-    if (!decodeAll())
+    if (!decodeAll(flatOutput.get()))
         state.SkipWithError("libdeflate failed");
     else if (verify(state, *set, RAW ? LIBDEFLATE_RAW : LIBDEFLATE, flatOutput.get(), set->decoded)) {
         for (auto _ : state) {
-            benchmark::DoNotOptimize(decodeAll());
+            const PeerOutput output(set->decoded);
+            benchmark::DoNotOptimize(decodeAll(output.data));
             benchmark::ClobberMemory();
         }
         finish(state, *set);
@@ -167,8 +186,7 @@ void benchZlib(benchmark::State& state, DataSet* set) {
         state.SkipWithError("inflateInit failed");
         return;
     }
-    auto decodeAll = [set, &z] {
-        uint8_t* out = flatOutput.get();
+    auto decodeAll = [set, &z](uint8_t* out) {
         for (const Stream& s : set->streams) {
             inflateReset(&z);
             z.next_in = set->file.data() + s.offset;
@@ -180,11 +198,12 @@ void benchZlib(benchmark::State& state, DataSet* set) {
         }
         return true;
     };
-    if (!decodeAll())
+    if (!decodeAll(flatOutput.get()))
         state.SkipWithError("zlib failed");
     else if (verify(state, *set, ZLIB, flatOutput.get(), set->decoded)) {
         for (auto _ : state) {
-            benchmark::DoNotOptimize(decodeAll());
+            const PeerOutput output(set->decoded);
+            benchmark::DoNotOptimize(decodeAll(output.data));
             benchmark::ClobberMemory();
         }
         finish(state, *set);
@@ -206,6 +225,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         if (i > 0 && std::strncmp(argv[i], "--data-dir=", 11) == 0)
             dataDir = argv[i] + 11;
+        else if (i > 0 && std::strcmp(argv[i], "--fresh-output") == 0)
+            freshOutput = true;
         else
             args.push_back(argv[i]);
     }
