@@ -8,8 +8,8 @@
 //
 // Output buffers are reused, so the rates leave out page faults;
 // --fresh-output allocates a new one for every run, as the program does, and
-// so counts the faults on fresh pages too. The data directory defaults to $KORVANE_BENCH_DATA, then build/bench/data
-// (see make-bench-data). Unless given, --benchmark_repetitions=5 and
+// so counts the faults on fresh pages too. The data directory defaults to
+// $KORVANE_BENCH_DATA, then build/bench/data (see make-bench-data). Unless given, --benchmark_repetitions=5 and
 // --benchmark_display_aggregates_only=true are added. Rates are per CPU second.
 
 #include <benchmark/benchmark.h>
@@ -24,7 +24,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -56,15 +55,11 @@ korvane::ByteBuffer korvaneOutput;      // reused across runs: only the first ru
 bool freshOutput = false;               // --fresh-output: a new buffer for every run
 
 // Where the peers decode to: the shared pre-touched buffer, or with
-// --fresh-output a new allocation the size of the decoded set.
+// --fresh-output a new, untouched allocation the size of the decoded set.
 struct PeerOutput {
-    explicit PeerOutput(size_t size)
-        : fresh(freshOutput ? static_cast<uint8_t*>(std::malloc(size)) : nullptr, std::free),
-          data(freshOutput ? fresh.get() : flatOutput.get()) {
-        if (data == nullptr) throw std::bad_alloc();
-    }
-    std::unique_ptr<uint8_t, decltype(&std::free)> fresh;
-    uint8_t* data;
+    explicit PeerOutput(size_t size) : fresh(freshOutput ? new uint8_t[size] : nullptr) {}
+    [[nodiscard]] uint8_t* data() const { return fresh ? fresh.get() : flatOutput.get(); }
+    std::unique_ptr<uint8_t[]> fresh;
 };
 
 // Walks the container as Korvane does (blocks while a full header and one
@@ -172,7 +167,7 @@ void benchLibdeflate(benchmark::State& state, DataSet* set) {
     else if (verify(state, *set, RAW ? LIBDEFLATE_RAW : LIBDEFLATE, flatOutput.get(), set->decoded)) {
         for (auto _ : state) {
             const PeerOutput output(set->decoded);
-            benchmark::DoNotOptimize(decodeAll(output.data));
+            benchmark::DoNotOptimize(decodeAll(output.data()));
             benchmark::ClobberMemory();
         }
         finish(state, *set);
@@ -203,7 +198,7 @@ void benchZlib(benchmark::State& state, DataSet* set) {
     else if (verify(state, *set, ZLIB, flatOutput.get(), set->decoded)) {
         for (auto _ : state) {
             const PeerOutput output(set->decoded);
-            benchmark::DoNotOptimize(decodeAll(output.data));
+            benchmark::DoNotOptimize(decodeAll(output.data()));
             benchmark::ClobberMemory();
         }
         finish(state, *set);
