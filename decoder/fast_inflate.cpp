@@ -77,11 +77,31 @@ BitBuffer startAt(const BitReader& reader) {
 // overrun of its word stores, or a few literals.
 constexpr size_t OUTPUT_SLACK = 258 + 16;
 
+// The low `count` bits of `value`, count < 64; one BZHI instruction where
+// the loop is compiled for BMI2.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KORVANE_HAS_BMI2_VARIANT
+#endif
+
+template <bool Bmi2>
+[[gnu::always_inline]] inline uint64_t lowBits(uint64_t value, uint32_t count) {
+#ifdef KORVANE_HAS_BMI2_VARIANT
+    if constexpr (Bmi2) {
+        // Only reached from the BMI2 variant of the loop.
+        uint64_t result;
+        asm("bzhi %2, %1, %0" : "=r"(result) : "r"(value), "r"(uint64_t{count}));
+        return result;
+    }
+#endif
+    return value & ((uint64_t{1} << count) - 1);
+}
+
 // The extra bits of a BASE entry whose code starts at bit 0 of `bits`: they
 // are the last extra(entry) of its bits(entry) bits.
-uint64_t extraValue(uint64_t bits, uint32_t entry) {
+template <bool Bmi2>
+[[gnu::always_inline]] inline uint64_t extraValue(uint64_t bits, uint32_t entry) {
     const uint32_t extra = FastEntry::extra(entry);
-    return (bits >> (FastEntry::bits(entry) - extra)) & ((uint64_t{1} << extra) - 1);
+    return lowBits<Bmi2>(bits >> (FastEntry::bits(entry) - extra), extra);
 }
 
 void copy16(uint8_t* to, const uint8_t* from) {
@@ -151,6 +171,7 @@ void copy8(uint8_t* to, const uint8_t* from) {
 namespace {
 
 // The symbol loop; instantiated once per instruction set it is compiled for.
+template <bool Bmi2>
 [[gnu::always_inline]] inline FastResult decodeBlockLoop(BitReader& reader, ByteBuffer& out, size_t streamStart,
                                                          const FastLiteralCode& literalCode,
                                                          const FastDistanceCode& distanceCode) {
@@ -248,8 +269,8 @@ namespace {
             // Most lengths come whole from the table; only long codes with
             // many extra bits need them read apart.
             size_t length = FastEntry::baseValue(entry);
-            if (FastEntry::extra(entry) != 0) length += extraValue(buffer, entry);
-            const size_t distance = FastEntry::baseValue(distEntry) + extraValue(afterLength, distEntry);
+            if (FastEntry::extra(entry) != 0) length += extraValue<Bmi2>(buffer, entry);
+            const size_t distance = FastEntry::baseValue(distEntry) + extraValue<Bmi2>(afterLength, distEntry);
             if (distance > static_cast<size_t>(to - streamBegin)) goto done;
             count -= FastEntry::bits(entry) + FastEntry::bits(distEntry);
             buffer = afterLength >> FastEntry::bits(distEntry);
@@ -269,27 +290,26 @@ done:
 
 FastResult decodeBlockGeneric(BitReader& reader, ByteBuffer& out, size_t streamStart,
                               const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode) {
-    return decodeBlockLoop(reader, out, streamStart, literalCode, distanceCode);
+    return decodeBlockLoop<false>(reader, out, streamStart, literalCode, distanceCode);
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KORVANE_HAS_BMI2_VARIANT
+#ifdef KORVANE_HAS_BMI2_VARIANT
 // The same loop with BMI2's flag-free shifts and bit extraction, picked at run
 // time on CPUs that have them.
 __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, ByteBuffer& out, size_t streamStart,
                                                            const FastLiteralCode& literalCode,
                                                            const FastDistanceCode& distanceCode) {
-    return decodeBlockLoop(reader, out, streamStart, literalCode, distanceCode);
+    return decodeBlockLoop<true>(reader, out, streamStart, literalCode, distanceCode);
 }
 #endif
 
 }  // namespace
 
 FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
-                           const FastDistanceCode& distanceCode) {
+                           const FastDistanceCode& distanceCode, bool portable) {
 #ifdef KORVANE_HAS_BMI2_VARIANT
     static const bool hasBmi2 = __builtin_cpu_supports("bmi2");
-    if (hasBmi2) return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
+    if (hasBmi2 && !portable) return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
 #endif
     return decodeBlockGeneric(reader, out, streamStart, literalCode, distanceCode);
 }

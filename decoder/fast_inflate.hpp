@@ -20,8 +20,9 @@ enum class FastResult { EndOfBlock, HandOver };
 
 // Decodes a Huffman-coded block's symbols from the reader's position, appending
 // to `out`. Copies may reach back to out[streamStart] and no further.
+// `portable` skips the variants for particular CPUs (for tests).
 FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
-                           const FastDistanceCode& distanceCode);
+                           const FastDistanceCode& distanceCode, bool portable = false);
 
 // Reads a dynamic block's code lengths. On false the reader has not moved and
 // readDynamicLengths must read them instead. `codeLengthTable` is scratch

@@ -36,9 +36,9 @@ void StreamDecoder::decodeAppend(const uint8_t* data, size_t size, ByteBuffer& o
         const uint32_t type = readBits(reader, 2);
         if (type == 0) {
             copyStoredBlock(reader, out);
-        } else if (path_ == DecodePath::Fast && type == 1) {
+        } else if (path_ != DecodePath::Literal && type == 1) {
             decodeFixedBlockFast(reader, out);
-        } else if (path_ == DecodePath::Fast && type == 2) {
+        } else if (path_ != DecodePath::Literal && type == 2) {
             decodeDynamicBlockFast(reader, out);
         } else if (type == 1) {
             buildFixedTables();
@@ -89,7 +89,8 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
 }
 
 void StreamDecoder::decodeFixedBlockFast(BitReader& reader, ByteBuffer& out) {
-    if (decodeBlockFast(reader, out, streamStart_, fixedLiteralCode(), fixedDistanceCode()) == FastResult::EndOfBlock)
+    if (decodeBlockFast(reader, out, streamStart_, fixedLiteralCode(), fixedDistanceCode(),
+                        path_ == DecodePath::FastPortable) == FastResult::EndOfBlock)
         return;
     buildFixedTables();
     decodeHuffmanBlock(reader, out, fixedLitLen, fixedDist);
@@ -104,7 +105,8 @@ void StreamDecoder::decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out) {
     // Over-subscribed codes, which no real compressor writes, stay with the
     // bit-at-a-time decoder; so does whatever the fast loop hands over.
     if (fastLiteralCode_.build(literalLengths) && fastDistanceCode_.build(distanceLengths) &&
-        decodeBlockFast(reader, out, streamStart_, fastLiteralCode_, fastDistanceCode_) == FastResult::EndOfBlock)
+        decodeBlockFast(reader, out, streamStart_, fastLiteralCode_, fastDistanceCode_,
+                        path_ == DecodePath::FastPortable) == FastResult::EndOfBlock)
         return;
     HuffmanTable literalTable;
     HuffmanTable distanceTable;

@@ -11,10 +11,12 @@
 
 namespace korvane {
 
-// Which symbol decoder runs. Both give identical results (bytes, consumed
-// count, error and the point it is raised); Literal reads one bit per table
-// probe and exists as the reference the fast path is tested against.
-enum class DecodePath { Fast, Literal };
+// Which symbol decoder runs. All give identical results (bytes, consumed
+// count, error and the point it is raised). Fast picks the variant of its loop
+// compiled for the running CPU; FastPortable always runs the variant for any
+// CPU, so that tests cover it too; Literal reads one bit per table probe and
+// exists as the reference the fast path is tested against.
+enum class DecodePath { Fast, FastPortable, Literal };
 
 // Decodes one raw DEFLATE stream (RFC 1951). One decoder per stream.
 class StreamDecoder {

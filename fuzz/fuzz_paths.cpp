@@ -1,6 +1,7 @@
-// The fast decoding path against the bit-at-a-time one on arbitrary bytes:
-// the same bytes and consumed count, or the same error. The stream is also
-// decoded onto a buffer that already holds bytes, which copies must not reach.
+// Both variants of the fast decoding path against the bit-at-a-time one on
+// arbitrary bytes: the same bytes and consumed count, or the same error. The
+// stream is also decoded onto a buffer that already holds bytes, which copies
+// must not reach.
 
 #include <cstddef>
 #include <cstdint>
@@ -41,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const size_t prefix = data[0] % 4 == 0 ? 0 : data[0];
     const Outcome fast = decode(data + 1, size - 1, korvane::DecodePath::Fast, prefix);
+    const Outcome portable = decode(data + 1, size - 1, korvane::DecodePath::FastPortable, prefix);
     const Outcome literal = decode(data + 1, size - 1, korvane::DecodePath::Literal, prefix);
-    if (!same(fast, literal)) std::abort();
+    if (!same(fast, literal) || !same(portable, literal)) std::abort();
 
     size_t consumed = 0;
     try {

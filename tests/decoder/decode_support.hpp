@@ -132,17 +132,21 @@ inline Bytes textLike(size_t size, uint32_t seed) {
     return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
-// Value-parameterised suites run on both decode paths, which must agree.
+// Value-parameterised suites run on every decode path, which must agree.
 class PathTest : public ::testing::TestWithParam<DecodePath> {
 protected:
     [[nodiscard]] DecodePath path() const { return GetParam(); }
 };
 
 inline std::string pathName(const ::testing::TestParamInfo<DecodePath>& info) {
-    return info.param == DecodePath::Fast ? "Fast" : "Literal";
+    return info.param == DecodePath::Fast           ? "Fast"
+           : info.param == DecodePath::FastPortable ? "FastPortable"
+                                                    : "Literal";
 }
 
-#define KORVANE_BOTH_PATHS(Suite) \
-    INSTANTIATE_TEST_SUITE_P(Paths, Suite, ::testing::Values(DecodePath::Fast, DecodePath::Literal), pathName)
+#define KORVANE_ALL_PATHS(Suite)                                                                                \
+    INSTANTIATE_TEST_SUITE_P(Paths, Suite,                                                                      \
+                             ::testing::Values(DecodePath::Fast, DecodePath::FastPortable, DecodePath::Literal), \
+                             pathName)
 
 }  // namespace korvane::test

@@ -21,14 +21,17 @@ namespace {
 
 using deflate_writer::BitWriter;
 
-// Both paths, alone and appended after earlier output (which copies must not
-// reach); returns the bit-at-a-time path's outcome.
+// Both fast variants against the bit-at-a-time path, alone and appended after
+// earlier output (which copies must not reach); returns the bit-at-a-time
+// path's outcome.
 Outcome expectPathsAgree(const Bytes& stream, const std::string& what) {
     Outcome literal = inflateZlib(stream, DecodePath::Literal);
-    EXPECT_EQ(inflateZlib(stream, DecodePath::Fast), literal) << what;
     const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
-    EXPECT_EQ(inflateAppend(earlier, stream, DecodePath::Fast), inflateAppend(earlier, stream, DecodePath::Literal))
-        << what << " (appended)";
+    const Outcome literalAppended = inflateAppend(earlier, stream, DecodePath::Literal);
+    for (const DecodePath fast : {DecodePath::Fast, DecodePath::FastPortable}) {
+        EXPECT_EQ(inflateZlib(stream, fast), literal) << what;
+        EXPECT_EQ(inflateAppend(earlier, stream, fast), literalAppended) << what << " (appended)";
+    }
     return literal;
 }
 

@@ -91,7 +91,7 @@ TEST_P(FixedBlock, CopiesAgainstZlib) {
     EXPECT_EQ(inflateRaw(w.data(), path()), ok(expected, w.data().size()));
 }
 
-KORVANE_BOTH_PATHS(FixedBlock);
+KORVANE_ALL_PATHS(FixedBlock);
 
 }  // namespace
 }  // namespace korvane::test

@@ -77,7 +77,7 @@ TEST_P(RoundTrip, MixedBlockTypesAndJunkAfterTheStream) {
         }
 }
 
-KORVANE_BOTH_PATHS(RoundTrip);
+KORVANE_ALL_PATHS(RoundTrip);
 
 }  // namespace
 }  // namespace korvane::test
