@@ -144,9 +144,8 @@ inline std::string pathName(const ::testing::TestParamInfo<DecodePath>& info) {
                                                     : "Literal";
 }
 
-#define KORVANE_ALL_PATHS(Suite)                                                                                \
-    INSTANTIATE_TEST_SUITE_P(Paths, Suite,                                                                      \
-                             ::testing::Values(DecodePath::Fast, DecodePath::FastPortable, DecodePath::Literal), \
-                             pathName)
+#define KORVANE_ALL_PATHS(Suite) \
+    INSTANTIATE_TEST_SUITE_P(    \
+        Paths, Suite, ::testing::Values(DecodePath::Fast, DecodePath::FastPortable, DecodePath::Literal), pathName)
 
 }  // namespace korvane::test
