@@ -4,6 +4,7 @@
 
 #include "container.hpp"
 #include "file_io.hpp"
+#include "png_search.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -44,9 +45,11 @@ int runKorvane(int argc, char** argv) {
     if (!readFile(inputPath, fileData)) return 1;
     std::cout << "File size: " << fileData.size() << " bytes" << std::endl;
 
-    const std::optional<ByteBuffer> joined = scanContainer(fileData);
+    // The signature search runs as blocks are decoded, while their bytes are in cache.
+    PngSignatureSearch search;
+    const std::optional<ByteBuffer> joined = scanContainer(fileData, &search);
     if (!joined) return 1;
-    const std::optional<PngLocation> png = findPngSignature(*joined);
+    const std::optional<PngLocation> png = findPngSignature(*joined, search);
     if (!png) return 1;
     if (!writeFile(outputPath, joined->data() + png->offset, png->size)) return 1;
 

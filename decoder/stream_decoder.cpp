@@ -51,6 +51,7 @@ void StreamDecoder::decodeAppend(const uint8_t* data, size_t size, ByteBuffer& o
         } else {
             throwDecodeError(INVALID_BLOCK_TYPE);
         }
+        if (watcher_ != nullptr) watcher_->seen(out.data(), out.size());
         if (final == 1) {
             bytesConsumed = reader.bytePos + (reader.bitPos > 0 ? 1 : 0);
             return;

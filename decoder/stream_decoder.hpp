@@ -8,6 +8,7 @@
 #include "dynamic_tables.hpp"
 #include "fast_code.hpp"
 #include "huffman_table.hpp"
+#include "output_watcher.hpp"
 
 namespace korvane {
 
@@ -21,7 +22,8 @@ enum class DecodePath { Fast, FastPortable, Literal };
 // Decodes one raw DEFLATE stream (RFC 1951). One decoder per stream.
 class StreamDecoder {
 public:
-    explicit StreamDecoder(DecodePath path = DecodePath::Fast) noexcept : path_(path) {}
+    explicit StreamDecoder(DecodePath path = DecodePath::Fast, OutputWatcher* watcher = nullptr) noexcept
+        : path_(path), watcher_(watcher) {}
 
     HuffmanTable fixedLitLen;
     HuffmanTable fixedDist;
@@ -49,6 +51,7 @@ private:
     void decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out);
 
     DecodePath path_;
+    OutputWatcher* watcher_;
     size_t streamStart_ = 0;  // where this stream's output begins in `out`
     // Fast-path state, kept between blocks so its storage is reused.
     DynamicLengths dynamicLengths_;

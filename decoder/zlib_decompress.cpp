@@ -23,10 +23,11 @@ ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed, De
     return out;
 }
 
-size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, DecodePath path) {
+size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, DecodePath path,
+                            OutputWatcher* watcher) {
     checkHeader(data, size);
     const size_t oldSize = out.size();
-    StreamDecoder decoder(path);
+    StreamDecoder decoder(path, watcher);
     try {
         decoder.decodeAppend(data + ZLIB_HEADER_SIZE, size - ZLIB_HEADER_SIZE, out);
     } catch (...) {

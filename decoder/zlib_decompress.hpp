@@ -21,7 +21,9 @@ inline constexpr size_t ZLIB_FRAME_SIZE = 6;
 ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed, DecodePath path = DecodePath::Fast);
 
 // As zlibDecompress, but appends the decoded bytes to `out` and returns the
-// consumed count. On failure `out` is cut back to its old length.
-size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, DecodePath path = DecodePath::Fast);
+// consumed count. On failure `out` is cut back to its old length. A watcher,
+// if given, is shown `out` after each DEFLATE block.
+size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, DecodePath path = DecodePath::Fast,
+                            OutputWatcher* watcher = nullptr);
 
 }  // namespace korvane

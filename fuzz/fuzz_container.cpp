@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "container.hpp"
+#include "png_search.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool muted = [] {
@@ -19,10 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::cout.clear();
     std::cerr.clear();
 
+    // The search fed block by block, as the program runs it, must find what a
+    // search of the whole joined output finds.
     const korvane::ByteBuffer file(data, size);
-    const std::optional<korvane::ByteBuffer> joined = korvane::scanContainer(file);
+    korvane::PngSignatureSearch search;
+    const std::optional<korvane::ByteBuffer> joined = korvane::scanContainer(file, &search);
     if (!joined) return 0;
-    const std::optional<korvane::PngLocation> png = korvane::findPngSignature(*joined);
-    if (png && (png->offset < 0 || static_cast<uint64_t>(png->offset) + png->size != joined->size())) std::abort();
+    const std::optional<korvane::PngLocation> png = korvane::findPngSignature(*joined, search);
+    const std::optional<korvane::PngLocation> whole = korvane::findPngSignature(*joined);
+    if (png.has_value() != whole.has_value()) std::abort();
+    if (png && (png->offset != whole->offset || png->offset < 0 ||
+                static_cast<uint64_t>(png->offset) + png->size != joined->size()))
+        std::abort();
     return 0;
 }

@@ -120,6 +120,18 @@ ExtractionCase search(const char* name, const std::vector<std::string>& blocks, 
 }
 
 const std::string SIG = "\x89PNG\r\n\x1A\n";
+
+// One stream whose DEFLATE blocks (stored, fixed, dynamic) split the signature
+// twice, the search being fed block by block.
+ExtractionCase splitInsideOneStream() {
+    const Bytes data = bytesOf("ab" + SIG + "body");
+    const tessel::Piece pieces[] = {{4, 0, Z_DEFAULT_STRATEGY}, {3, 6, Z_FIXED}, {100, 9, Z_DEFAULT_STRATEGY}};
+    return {"SplitInsideOneStream",
+            tessel::makeContainer(std::vector<Bytes>{tessel::zlibCompressPieces(data, pieces)}),
+            {data},
+            2};
+}
+
 const Bytes EMPTY_STORED = {0x78, 0x01, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01};
 
 // A bare header with nothing after it is never examined, so it is junk too.
@@ -140,7 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
                       search("AfterFalseStarts", {"\x89\x89PN\x89PNG\r\n\x1A" + SIG + "x"}, 11),
                       search("FirstOfTwo", {"ab" + SIG + "mid", SIG + "end"}, 2),
                       search("SplitInTheMiddle", {"ab" + SIG.substr(0, 4), SIG.substr(4) + "body"}, 2),
-                      search("SplitAroundEmptyBlock", {"ab" + SIG.substr(0, 5), "", SIG.substr(5) + "body"}, 2)),
+                      search("SplitAroundEmptyBlock", {"ab" + SIG.substr(0, 5), "", SIG.substr(5) + "body"}, 2),
+                      splitInsideOneStream()),
     ByName());
 
 // The uncompressed image data makes the streams do real work; every block

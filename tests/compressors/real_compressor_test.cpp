@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "container.hpp"
+#include "png_search.hpp"
 #include "tessel_writer.hpp"
 
 namespace {
@@ -116,8 +117,9 @@ void expectExtracts(Compress compress) {
     std::ostringstream captured;
     std::streambuf* const saved = std::cout.rdbuf(captured.rdbuf());
     const korvane::ByteBuffer fileData(file.data(), file.size());
-    const auto joined = korvane::scanContainer(fileData);
-    const auto png = joined ? korvane::findPngSignature(*joined) : std::nullopt;
+    korvane::PngSignatureSearch search;
+    const auto joined = korvane::scanContainer(fileData, &search);
+    const auto png = joined ? korvane::findPngSignature(*joined, search) : std::nullopt;
     std::cout.rdbuf(saved);
 
     ASSERT_TRUE(png.has_value()) << captured.str();

@@ -1,0 +1,62 @@
+// The PNG signature search fed with growing prefixes of the joined bytes, as
+// the decoder feeds it, against a plain search of the whole.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "png_search.hpp"
+
+namespace korvane {
+namespace {
+
+const std::string SIG = "\x89PNG\r\n\x1A\n";
+
+std::optional<size_t> plainSearch(const std::string& bytes) {
+    const size_t at = bytes.find(SIG);
+    return at == std::string::npos ? std::nullopt : std::optional<size_t>(at);
+}
+
+// Feeds bytes[0, cut) for each cut in turn, then the whole.
+std::optional<size_t> fedSearch(const std::string& bytes, const std::vector<size_t>& cuts) {
+    PngSignatureSearch search;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    for (const size_t cut : cuts) search.seen(data, cut);
+    search.seen(data, bytes.size());
+    return search.found();
+}
+
+TEST(PngSignatureSearch, AnyFeedingFindsWhatAPlainSearchFinds) {
+    const std::string cases[] = {
+        "",
+        SIG.substr(0, 7),
+        SIG,
+        "ab" + SIG,
+        "ab" + SIG + "cd" + SIG,
+        "\x89\x89PN\x89PNG\r\n\x1A" + SIG + "x",
+        "ab" + SIG.substr(0, 7) + "\x0B" + "cd",
+        std::string(20, '\x89') + SIG + std::string(3, '\x89'),
+        "text\x89PNG\r\n\x1A" + std::string(9, 'z') + SIG.substr(1) + SIG,
+    };
+    for (const std::string& bytes : cases) {
+        const std::optional<size_t> expected = plainSearch(bytes);
+        // Every single cut and every pair of cuts, including repeats and empty prefixes.
+        for (size_t a = 0; a <= bytes.size(); ++a) {
+            ASSERT_EQ(fedSearch(bytes, {a}), expected) << "cut at " << a << " of " << bytes.size();
+            for (size_t b = a; b <= bytes.size(); ++b)
+                ASSERT_EQ(fedSearch(bytes, {a, a, b}), expected) << "cuts at " << a << ", " << b;
+        }
+    }
+}
+
+// Once found, later bytes (another signature included) change nothing.
+TEST(PngSignatureSearch, KeepsTheFirstSignature) {
+    const std::string bytes = "x" + SIG + "y" + SIG;
+    EXPECT_EQ(fedSearch(bytes, {9, 10, 18}), std::optional<size_t>(1));
+}
+
+}  // namespace
+}  // namespace korvane
