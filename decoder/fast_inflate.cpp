@@ -274,8 +274,16 @@ template <bool Bmi2>
             if (distance > static_cast<size_t>(to - streamBegin)) goto done;
             count -= FastEntry::bits(entry) + FastEntry::bits(distEntry);
             buffer = afterLength >> FastEntry::bits(distEntry);
-            refill();
-            entry = literalCode.primary(buffer);
+            // Looking the next code up before the refill, from the bits the pair
+            // left (nearly always enough), keeps the refill off the path from
+            // one symbol to the next.
+            if (__builtin_expect(count >= 15, 1)) {
+                entry = literalCode.primary(buffer);
+                refill();
+            } else {
+                refill();
+                entry = literalCode.primary(buffer);
+            }
             to = copyMatch(to, length, distance);
         }
     }
