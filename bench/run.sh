@@ -11,9 +11,11 @@
 #                    photo-rows-l6 text-l9 blocks-4k)
 #
 # Data goes to $KORVANE_BENCH_DATA (default build/bench/data) and is generated
-# when missing. Each round runs the three programs one after another, starting
-# with a different one each round; a first, untimed round warms the caches and
-# is where the outputs are compared.
+# when missing. The programs write their output files under
+# $KORVANE_BENCH_WORK (default build/bench); a tmpfs such as /dev/shm keeps
+# disk write-back out of the timings. Each round runs the three programs one
+# after another, starting with a different one each round; a first, untimed
+# round warms the caches and is where the outputs are compared.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,7 +28,7 @@ while [ $# -gt 0 ]; do
     -n) rounds=$2; shift 2 ;;
     -r) repetitions=$2; shift 2 ;;
     --no-decoder-bench) micro=0; shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "unknown option: $1" >&2; exit 2 ;;
     *) names+=("$1"); shift ;;
   esac
@@ -51,7 +53,7 @@ fi
 
 programs=(korvane libdeflate zlib)
 declare -A exe=([korvane]=$bin/app/Korvane [libdeflate]=$bin/bench/peer-libdeflate [zlib]=$bin/bench/peer-zlib)
-work=$(mktemp -d "$root/build/bench/run.XXXXXX")
+work=$(mktemp -d "${KORVANE_BENCH_WORK:-$root/build/bench}/korvane-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 results=$work/results.txt
 : >"$results"
