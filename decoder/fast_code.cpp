@@ -39,8 +39,11 @@ SymbolEntry entryFor(uint32_t symbol, uint32_t length, uint32_t indexBits) {
         base = static_cast<uint32_t>(LENGTH_BASE[index]);
         extra = static_cast<uint32_t>(LENGTH_EXTRA[index]);
     }
-    // Either way the entry consumes the code and its extra bits.
-    if (length + extra <= indexBits) return {baseEntry(base, 0, length + extra), (1U << extra) - 1};
+    // Either way the entry consumes the code and its extra bits. Distances
+    // are not folded: the decoder adds their extra bits without a branch
+    // anyway, and filling the slots one by one would only slow the build.
+    if (A != FastAlphabet::Distance && length + extra <= indexBits)
+        return {baseEntry(base, 0, length + extra), (1U << extra) - 1};
     return {baseEntry(base, extra, length + extra), 0};
 }
 
@@ -81,8 +84,23 @@ bool FastCode<A>::build(std::span<const int32_t> lengths) {
         return l <= MAX_CODE_LENGTH ? l : 0;
     };
 
+    // The symbols are counted, and later sorted, in PARTS interleaved runs
+    // over consecutive stretches of the alphabet, each with its own counters:
+    // with one set, every symbol would wait for the previous symbol's update
+    // whenever their lengths are equal, as they mostly are.
+    constexpr size_t PARTS = 4;
+    const size_t partSize = (lengths.size() + PARTS - 1) / PARTS;
+    auto forEachSymbol = [&](auto visit) {
+        for (size_t i = 0; i < partSize; ++i)
+            for (size_t part = 0; part < PARTS; ++part)
+                if (const size_t symbol = part * partSize + i; symbol < lengths.size())
+                    visit(part, symbol, codeLength(lengths[symbol]));
+    };
+    std::array<std::array<uint32_t, MAX_CODE_LENGTH + 1>, PARTS> partCount{};
+    forEachSymbol([&](size_t part, size_t, uint32_t length) { ++partCount[part][length]; });
     std::array<uint32_t, MAX_CODE_LENGTH + 1> count{};
-    for (int32_t length : lengths) ++count[codeLength(length)];
+    for (uint32_t length = 0; length <= MAX_CODE_LENGTH; ++length)
+        for (size_t part = 0; part < PARTS; ++part) count[length] += partCount[part][length];
     uint32_t kraft = 0;  // code space used, in units of 2^-15
     bool tooLong = false;
     for (uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) {
@@ -96,13 +114,23 @@ bool FastCode<A>::build(std::span<const int32_t> lengths) {
     const bool complete = kraft == 1U << MAX_CODE_LENGTH;
 
     // Symbols sorted by code length, then by symbol: canonical code order.
-    std::array<uint32_t, MAX_CODE_LENGTH + 2> offset{};
-    for (uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) offset[length + 1] = offset[length] + count[length];
+    // Within a length, each part's symbols follow those of the parts before.
+    // Symbols without a code are sorted too, after all the others, which
+    // spares the loop a hard-to-predict branch.
+    std::array<std::array<uint32_t, MAX_CODE_LENGTH + 1>, PARTS> partOffset;
+    uint32_t start = 0;
+    auto place = [&](uint32_t length) {
+        for (size_t part = 0; part < PARTS; ++part) {
+            partOffset[part][length] = start;
+            start += partCount[part][length];
+        }
+    };
+    for (uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) place(length);
+    place(0);
     std::array<uint16_t, MAX_SYMBOLS> sorted;
-    for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
-        const uint32_t length = codeLength(lengths[symbol]);
-        if (length != 0) sorted[offset[length]++] = static_cast<uint16_t>(symbol);
-    }
+    forEachSymbol([&](size_t part, size_t symbol, uint32_t length) {
+        sorted[partOffset[part][length]++] = static_cast<uint16_t>(symbol);
+    });
 
     // Short codes: the table is grown one bit at a time. Doubling it repeats
     // every shorter code (and every free pattern) into the new half; then each

@@ -343,9 +343,13 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeL
     const size_t total = hlit + hdist;
     result.count = 0;
     while (result.count < total) {
-        // A symbol and its extra bits take at most 7 + 7 bits.
-        if (!bits.canRefill()) return false;
-        bits.refill();
+        // A symbol and its extra bits take at most 7 + 7 bits. Refilling only
+        // when fewer remain keeps the refill off the path from one symbol to
+        // the next most of the time.
+        if (bits.count() < 14) {
+            if (!bits.canRefill()) return false;
+            bits.refill();
+        }
         const uint32_t entry = codeLengthCode.lookup(bits.peek());
         if (!FastEntry::isLiteral(entry)) return false;
         bits.consume(FastEntry::bits(entry));
