@@ -277,7 +277,7 @@ template <bool Bmi2>
             // Looking the next code up before the refill, from the bits the pair
             // left (nearly always enough), keeps the refill off the path from
             // one symbol to the next.
-            if (__builtin_expect(count >= 15, 1)) {
+            if (count >= 15) [[likely]] {
                 entry = literalCode.primary(buffer);
                 refill();
             } else {
