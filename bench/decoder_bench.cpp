@@ -9,8 +9,9 @@
 // Output buffers are reused, so the rates leave out page faults;
 // --fresh-output allocates a new one for every run, as the program does, and
 // so counts the faults on fresh pages too. The data directory defaults to
-// $KORVANE_BENCH_DATA, then build/bench/data (see make-bench-data). Unless given, --benchmark_repetitions=5 and
-// --benchmark_display_aggregates_only=true are added. Rates are per CPU second.
+// $KORVANE_BENCH_DATA, then build/bench/data (see make-bench-data). Unless
+// given, --benchmark_repetitions=5 and --benchmark_display_aggregates_only=true
+// are added. Rates are per CPU second.
 
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>

@@ -77,12 +77,12 @@ BitBuffer startAt(const BitReader& reader) {
 // overrun of its word stores, or a few literals.
 constexpr size_t OUTPUT_SLACK = 258 + 16;
 
-// The low `count` bits of `value`, count < 64; one BZHI instruction where
-// the loop is compiled for BMI2.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KORVANE_HAS_BMI2_VARIANT
 #endif
 
+// The low `count` bits of `value`, count < 64; one BZHI instruction where
+// the loop is compiled for BMI2.
 template <bool Bmi2>
 [[gnu::always_inline]] inline uint64_t lowBits(uint64_t value, uint32_t count) {
 #ifdef KORVANE_HAS_BMI2_VARIANT

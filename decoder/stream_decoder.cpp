@@ -90,8 +90,8 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
 }
 
 void StreamDecoder::decodeFixedBlockFast(BitReader& reader, ByteBuffer& out) {
-    if (decodeBlockFast(reader, out, streamStart_, fixedLiteralCode(), fixedDistanceCode(),
-                        path_ == DecodePath::FastPortable) == FastResult::EndOfBlock)
+    if (decodeBlockFast(reader, out, streamStart_, fixedLiteralCode(), fixedDistanceCode(), portable()) ==
+        FastResult::EndOfBlock)
         return;
     buildFixedTables();
     decodeHuffmanBlock(reader, out, fixedLitLen, fixedDist);
@@ -106,8 +106,8 @@ void StreamDecoder::decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out) {
     // Over-subscribed codes, which no real compressor writes, stay with the
     // bit-at-a-time decoder; so does whatever the fast loop hands over.
     if (fastLiteralCode_.build(literalLengths) && fastDistanceCode_.build(distanceLengths) &&
-        decodeBlockFast(reader, out, streamStart_, fastLiteralCode_, fastDistanceCode_,
-                        path_ == DecodePath::FastPortable) == FastResult::EndOfBlock)
+        decodeBlockFast(reader, out, streamStart_, fastLiteralCode_, fastDistanceCode_, portable()) ==
+            FastResult::EndOfBlock)
         return;
     HuffmanTable literalTable;
     HuffmanTable distanceTable;

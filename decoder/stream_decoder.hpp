@@ -49,6 +49,7 @@ private:
     void copyStoredBlock(BitReader& reader, ByteBuffer& out) const;
     void decodeFixedBlockFast(BitReader& reader, ByteBuffer& out);
     void decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out);
+    [[nodiscard]] bool portable() const { return path_ == DecodePath::FastPortable; }
 
     DecodePath path_;
     OutputWatcher* watcher_;
