@@ -6,20 +6,19 @@
 namespace korvane {
 
 void PngSignatureSearch::seen(const uint8_t* data, size_t size) {
-    constexpr size_t SIGNATURE_SIZE = sizeof(PNG_SIGNATURE);
-    if (found_ || size < SIGNATURE_SIZE || next_ > size - SIGNATURE_SIZE) return;
-    const uint8_t* const last = data + (size - SIGNATURE_SIZE);  // last position a signature fits at
+    if (found_ || size < PNG_SIGNATURE_SIZE || next_ > size - PNG_SIGNATURE_SIZE) return;
+    const uint8_t* const last = data + (size - PNG_SIGNATURE_SIZE);  // last position a signature fits at
     // memchr finds candidates for the first byte at memory speed.
     for (const uint8_t* p = data + next_; p <= last; ++p) {
         p = static_cast<const uint8_t*>(std::memchr(p, PNG_SIGNATURE[0], static_cast<size_t>(last - p) + 1));
         if (p == nullptr) break;
-        if (std::memcmp(p, PNG_SIGNATURE, SIGNATURE_SIZE) == 0) {
+        if (std::memcmp(p, PNG_SIGNATURE, PNG_SIGNATURE_SIZE) == 0) {
             found_ = static_cast<size_t>(p - data);
             return;
         }
     }
     // A signature may still start in the last 7 bytes, once more follow.
-    next_ = size - SIGNATURE_SIZE + 1;
+    next_ = size - PNG_SIGNATURE_SIZE + 1;
 }
 
 std::optional<PngLocation> findPngSignature(const ByteBuffer& joined, PngSignatureSearch& search) {

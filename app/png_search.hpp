@@ -6,10 +6,9 @@
 
 #include "byte_buffer.hpp"
 #include "output_watcher.hpp"
+#include "tessel_format.hpp"
 
 namespace korvane {
-
-inline constexpr uint8_t PNG_SIGNATURE[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
 // Finds the first PNG signature in bytes that only ever grow at the end. Fed
 // by the decoder as blocks finish, it looks at each stretch while it is still
