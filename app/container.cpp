@@ -30,8 +30,8 @@ std::optional<ByteBuffer> scanContainer(const ByteBuffer& fileData, OutputWatche
             // The span runs to the end of the file: the stream's own end says
             // where the next header starts. Decoding appends straight onto the
             // joined bytes, which saves a copy of every block's output.
-            const size_t consumed = zlibDecompressAppend(fileData.data() + streamStart, fileSize - streamStart, joined,
-                                                         DecodePath::Fast, watcher);
+            const size_t consumed =
+                zlibDecompressAppend(fileData.data() + streamStart, fileSize - streamStart, joined, watcher);
             std::cout << "Block " << blockCount << ": decompressed " << joined.size() - before << " bytes" << std::endl;
             offset = streamStart + consumed;
         } catch (const std::exception& error) {

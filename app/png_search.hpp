@@ -10,19 +10,20 @@
 
 namespace korvane {
 
-// Finds the first PNG signature in bytes that only ever grow at the end. Fed
-// by the decoder as blocks finish, it looks at each stretch while it is still
-// in cache, so the search needs no pass of its own over the joined output.
+// Finds the first PNG signature in bytes that grow at the end. Fed by the
+// decoder as blocks finish, it looks at each stretch while it is still in
+// cache, so the search needs no pass of its own over the joined output.
 class PngSignatureSearch final : public OutputWatcher {
 public:
-    // Looks at the positions of data[0, size) not yet ruled out.
-    void seen(const uint8_t* data, size_t size) override;
+    // Looks at every position where a signature could end in output[from, size).
+    void appended(const uint8_t* output, size_t from, size_t size) override;
+    // Forgets a signature that no longer lies wholly inside output[0, size).
+    void cutBack(size_t size) override;
 
-    // Where the first signature starts, once seen() has been shown it whole.
+    // Where the first signature starts among the bytes shown so far.
     [[nodiscard]] std::optional<size_t> found() const { return found_; }
 
 private:
-    size_t next_ = 0;  // positions before this hold no signature
     std::optional<size_t> found_;
 };
 
@@ -31,12 +32,12 @@ struct PngLocation {
     uint64_t size = 0;
 };
 
-// Finishes `search` over the whole of `joined` and prints where the first PNG
-// signature is and how much follows; prints the error and returns nothing when
-// there is none.
-std::optional<PngLocation> findPngSignature(const ByteBuffer& joined, PngSignatureSearch& search);
+// Prints where the first PNG signature in `joined` is and how much follows,
+// as `search` found it after being shown all of `joined`; prints the error
+// and returns nothing when there is none.
+std::optional<PngLocation> findPngSignature(const ByteBuffer& joined, const PngSignatureSearch& search);
 
-// The same with a search that has seen nothing yet.
+// The same with a search over the whole of `joined`.
 std::optional<PngLocation> findPngSignature(const ByteBuffer& joined);
 
 }  // namespace korvane

@@ -64,6 +64,17 @@ public:
         reallocate(wanted > doubled ? wanted : doubled);
     }
 
+    // reserveExtra that reports failure instead of throwing.
+    [[nodiscard]] bool tryReserveExtra(size_t count) noexcept {
+        if (count <= capacity_ - size_) return true;
+        try {
+            reserveExtra(count);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
     void push_back(uint8_t byte) {
         if (size_ == capacity_) reserveExtra(1);
         data_[size_++] = byte;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 
 namespace korvane {
@@ -22,6 +24,17 @@ inline constexpr const char* INVALID_HUFFMAN_CODE = "Invalid Huffman code";
 inline constexpr const char* INVALID_LENGTH_CODE = "Invalid length code";
 inline constexpr const char* INVALID_DISTANCE_CODE = "Invalid distance code";
 inline constexpr const char* INVALID_DISTANCE = "Invalid distance";
+
+// The output could not grow: memory ran out, or growing would pass what the
+// machine can hold. An allocation failure that says how far decoding got.
+class OutputTooLarge : public std::bad_alloc {
+public:
+    explicit OutputTooLarge(uint64_t decoded) noexcept;
+    [[nodiscard]] const char* what() const noexcept override { return message_; }
+
+private:
+    char message_[64];  // filled without allocating: memory has just run out
+};
 
 // Out of line so that the hot inline readers stay small.
 [[noreturn]] void throwDecodeError(const char* message);

@@ -1,44 +1,84 @@
 #include "fast_inflate.hpp"
 
-#include <bit>
+#include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "deflate_tables.hpp"
+#include "huffman_table.hpp"
 
 namespace korvane {
 
+thread_local uint64_t fastLoopBytes = 0;
+
 namespace {
 
+// What one length/distance pair can take from the input at most: two codes
+// and both extra-bit fields.
+constexpr auto MAX_LENGTH_EXTRA_BITS = static_cast<uint32_t>(*std::ranges::max_element(LENGTH_EXTRA));
+constexpr auto MAX_DISTANCE_EXTRA_BITS = static_cast<uint32_t>(*std::ranges::max_element(DIST_EXTRA));
+constexpr uint32_t MAX_PAIR_BITS = 2 * MAX_CODE_LENGTH + MAX_LENGTH_EXTRA_BITS + MAX_DISTANCE_EXTRA_BITS;
+
+// A dynamic header's code-length symbol (up to 7 bits) with its extra bits (up to 7).
+constexpr uint32_t MAX_CODE_LENGTH_STEP_BITS = 7 + 7;
+
+// Bits of a literal/length code the primary table resolves; a lookup needs
+// that many input bits under the cursor.
+constexpr uint32_t LOOKUP_BITS = FastLiteralCode::PRIMARY_BITS;
+
+// Assembles a little-endian word from bytes; compilers turn this into one
+// load on little-endian machines, and the code is the same on any other.
 uint64_t loadWord(const uint8_t* p) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) {
-        uint64_t swapped = 0;
-        for (int i = 0; i < 8; ++i) swapped = swapped << 8 | ((word >> (8 * i)) & 0xFF);
-        word = swapped;
-    }
+    uint64_t word = 0;
+    for (int i = 0; i < 8; ++i) word |= uint64_t{p[i]} << (8 * i);
     return word;
 }
 
-// Input bits held in a 64-bit buffer, low bits first. After refill() at least
-// 56 bits are valid, enough for a whole length/distance pair (at most 48 bits).
-// Bits above `count` are either zero or the true next input bits, which is
-// what lets refill() OR a whole word in without masking.
+// Input bits in a 64-bit word, the next one at bit 0. Words are loaded whole
+// and never from beyond the span.
+//
+// Two counts describe the word. Loaded bits are real input bits: right after
+// refill() all WORD_BITS are, and consuming n bits leaves WORD_BITS - n
+// (zeros shift in from the top). Consumable bits, count(), are the loaded bits
+// whose bytes lie wholly before the load position: refill() makes at least
+// REFILLED_BITS of them. Loaded bits above the count belong to the byte at the
+// load position, which the next refill() ORs in again at the same place, so
+// no masking is needed. A caller may consume at most count() bits, and look at
+// no more bits than are loaded.
 class BitBuffer {
 public:
-    explicit BitBuffer(const BitReader& reader)
-        : begin_(reader.data), in_(reader.data + reader.bytePos), end_(reader.data + reader.size) {}
+    static constexpr uint32_t WORD_BYTES = 8;
+    static constexpr uint32_t WORD_BITS = 8 * WORD_BYTES;
+    // A refill counts whole bytes while a whole byte of room is left.
+    static constexpr uint32_t REFILLED_BITS = WORD_BITS - 8;
+    static_assert(REFILLED_BITS % 8 == 0, "refill() computes the new count as count | REFILLED_BITS");
+    // The constructor loads two words, the second one starting inside the first.
+    static constexpr uint32_t START_BYTES = 2 * WORD_BYTES - 1;
 
-    // True while a whole word can still be loaded inside the span.
-    [[nodiscard]] bool canRefill() const { return end_ - in_ >= 8; }
+    [[nodiscard]] static bool canStart(const BitReader& reader) { return reader.size - reader.bytePos >= START_BYTES; }
+
+    // Starts at the reader's exact bit with every bit loaded; needs canStart().
+    explicit BitBuffer(const BitReader& reader)
+        : begin_(reader.data), in_(reader.data + reader.bytePos), last_(reader.data + reader.size - WORD_BYTES) {
+        refill();
+        consume(static_cast<uint32_t>(reader.bitPos));
+        refill();  // the bits skipped at the start are loaded again
+    }
+
+    // True while a refill stays inside the span.
+    [[nodiscard]] bool canRefill() const { return in_ <= last_; }
 
     void refill() {
         buffer_ |= loadWord(in_) << count_;
-        in_ += (63 - count_) >> 3;
-        count_ |= 56;
+        in_ += (WORD_BITS - 1 - count_) / 8;
+        count_ |= REFILLED_BITS;
     }
 
     [[nodiscard]] uint64_t peek() const { return buffer_; }
+    [[nodiscard]] uint32_t count() const { return count_; }
     void consume(uint32_t bits) {
         buffer_ >>= bits;
         count_ -= bits;
@@ -48,7 +88,6 @@ public:
         consume(bits);
         return value;
     }
-    [[nodiscard]] uint32_t count() const { return count_; }
 
     // Writes the exact bit position back to the reader.
     void store(BitReader& reader) const {
@@ -60,105 +99,90 @@ public:
 private:
     const uint8_t* begin_;
     const uint8_t* in_;
-    const uint8_t* end_;
+    const uint8_t* last_;  // last place a word can be loaded from
     uint64_t buffer_ = 0;
     uint32_t count_ = 0;
 };
 
-// Starts a BitBuffer at the reader's exact bit; needs canRefill().
-BitBuffer startAt(const BitReader& reader) {
-    BitBuffer bits(reader);
-    bits.refill();
-    bits.consume(static_cast<uint32_t>(reader.bitPos));
-    return bits;
-}
+// The symbol loop's budget. Each step starts right after a refill and decodes
+// either up to LITERALS_PER_STEP literals or one length/distance pair, then
+// looks up the next code before refilling, which keeps the refill off the
+// path from one symbol to the next.
+constexpr uint32_t LITERALS_PER_STEP = 2;
+static_assert(MAX_PAIR_BITS <= BitBuffer::REFILLED_BITS, "a whole pair is consumable after a refill");
+static_assert(BitBuffer::WORD_BITS - MAX_PAIR_BITS >= LOOKUP_BITS, "the code after a pair is loaded");
+static_assert(MAX_CODE_LENGTH <= BitBuffer::REFILLED_BITS, "a subtable lookup after a refill is loaded");
+static_assert(LITERALS_PER_STEP * LOOKUP_BITS <= BitBuffer::REFILLED_BITS, "literals come from the primary table");
+static_assert(BitBuffer::WORD_BITS - LITERALS_PER_STEP * LOOKUP_BITS >= LOOKUP_BITS, "the code after them is loaded");
+static_assert(MAX_CODE_LENGTH_STEP_BITS <= BitBuffer::REFILLED_BITS);
 
-// Output room the loop needs before each step: a longest copy with the
-// overrun of its word stores, or a few literals.
-constexpr size_t OUTPUT_SLACK = 258 + 16;
+// Copies store whole chunks, so the last one may run past the copy's end.
+constexpr size_t COPY_CHUNK = 16;
+constexpr size_t COPY_OVERRUN = COPY_CHUNK - 1;
+constexpr size_t MAX_MATCH_LENGTH = 258;
+// Output room one step may write into: a longest copy and its overrun.
+constexpr size_t STEP_ROOM = MAX_MATCH_LENGTH + COPY_OVERRUN;
+static_assert(LITERALS_PER_STEP <= STEP_ROOM);
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KORVANE_HAS_BMI2_VARIANT
-#endif
+// Short periods are laid out as a pattern and stored a word at a time from
+// the right phase of it; the last phase starts at period - 1.
+constexpr size_t PATTERN_WORD = 8;
+constexpr size_t MAX_PATTERN_PERIOD = PATTERN_WORD - 1;
+constexpr size_t PATTERN_SIZE = MAX_PATTERN_PERIOD - 1 + PATTERN_WORD;
 
-// The low `count` bits of `value`, count < 64; one BZHI instruction where
-// the loop is compiled for BMI2.
-template <bool Bmi2>
-[[gnu::always_inline]] inline uint64_t lowBits(uint64_t value, uint32_t count) {
-#ifdef KORVANE_HAS_BMI2_VARIANT
-    if constexpr (Bmi2) {
-        // Only reached from the BMI2 variant of the loop.
-        uint64_t result;
-        asm("bzhi %2, %1, %0" : "=r"(result) : "r"(value), "r"(uint64_t{count}));
-        return result;
-    }
-#endif
-    return value & ((uint64_t{1} << count) - 1);
-}
-
-// The extra bits of a BASE entry whose code starts at bit 0 of `bits`: they
-// are the last extra(entry) of its bits(entry) bits.
-template <bool Bmi2>
-[[gnu::always_inline]] inline uint64_t extraValue(uint64_t bits, uint32_t entry) {
-    const uint32_t extra = FastEntry::extra(entry);
-    return lowBits<Bmi2>(bits >> (FastEntry::bits(entry) - extra), extra);
-}
-
-void copy16(uint8_t* to, const uint8_t* from) {
-    uint8_t chunk[16];
+void copyChunk(uint8_t* to, const uint8_t* from) {
+    uint8_t chunk[COPY_CHUNK];
     std::memcpy(chunk, from, sizeof chunk);
     std::memcpy(to, chunk, sizeof chunk);
 }
 
-void copy8(uint8_t* to, const uint8_t* from) {
-    uint64_t word;
-    std::memcpy(&word, from, sizeof word);
-    std::memcpy(to, &word, sizeof word);
+void copyWord(uint8_t* to, const uint8_t* from) {
+    uint8_t word[PATTERN_WORD];
+    std::memcpy(word, from, sizeof word);
+    std::memcpy(to, word, sizeof word);
 }
 
-// Copies `length` bytes from `distance` back. May write up to 15 bytes past
-// the end of the copy; the caller guarantees the room, and those bytes are
-// overwritten by whatever comes next.
+// Copies `length` bytes from `distance` back and returns the new end. May
+// write up to COPY_OVERRUN bytes past it; the caller guarantees the room, and
+// whatever comes next overwrites them.
 [[gnu::always_inline]] inline uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
     const uint8_t* from = to - distance;
     uint8_t* const stop = to + length;
-    if (distance >= 16) {
+    if (distance >= COPY_CHUNK) {
         do {
-            copy16(to, from);
-            to += 16;
-            from += 16;
+            copyChunk(to, from);
+            to += COPY_CHUNK;
+            from += COPY_CHUNK;
         } while (to < stop);
-    } else if (distance >= 8) {
-        // Each 8-byte load reads only bytes before its own store, so overlap
-        // with earlier stores of this copy gives the repeated pattern.
+    } else if (distance >= PATTERN_WORD) {
+        // Each load reads only bytes before its own store, so overlapping
+        // earlier stores of this copy repeat the pattern.
         do {
-            copy8(to, from);
-            to += 8;
-            from += 8;
+            copyWord(to, from);
+            to += PATTERN_WORD;
+            from += PATTERN_WORD;
         } while (to < stop);
     } else if (distance == 1) {
-        const uint64_t pattern = uint64_t{0x0101010101010101} * *from;
+        const uint64_t repeated = uint64_t{0x0101010101010101} * *from;
         do {
-            std::memcpy(to, &pattern, sizeof pattern);
-            std::memcpy(to + 8, &pattern, sizeof pattern);
-            to += 16;
+            std::memcpy(to, &repeated, sizeof repeated);
+            std::memcpy(to + sizeof repeated, &repeated, sizeof repeated);
+            to += COPY_CHUNK;
         } while (to < stop);
-    } else if (length < 16) {
+    } else if (length < COPY_CHUNK) {
         do *to++ = *from++;
         while (to < stop);
     } else {
-        // A period of 2 to 7 bytes: lay it out once, then store 8 bytes at a
-        // time from the right phase of it.
-        uint8_t pattern[15];
-        for (size_t i = 0, j = 0; i < sizeof pattern; ++i) {
+        uint8_t pattern[PATTERN_SIZE];
+        for (size_t i = 0, j = 0; i < PATTERN_SIZE; ++i) {
             pattern[i] = from[j];
             if (++j == distance) j = 0;
         }
-        const size_t advance = 8 % distance;
+        const size_t advance = PATTERN_WORD % distance;
         size_t phase = 0;
         do {
-            std::memcpy(to, pattern + phase, 8);
-            to += 8;
+            std::memcpy(to, pattern + phase, PATTERN_WORD);
+            to += PATTERN_WORD;
             phase += advance;
             if (phase >= distance) phase -= distance;
         } while (to < stop);
@@ -166,144 +190,149 @@ void copy8(uint8_t* to, const uint8_t* from) {
     return stop;
 }
 
-}  // namespace
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KORVANE_HAS_BMI2_VARIANT
+#endif
 
-namespace {
+// The low `count` bits of `value`, count < 64. The symbol loop is compiled
+// once per instruction set; Bmi2 says which.
+template <bool Bmi2>
+inline uint64_t lowBits(uint64_t value, uint32_t count) {
+    return value & ((uint64_t{1} << count) - 1);
+}
 
-// The symbol loop; instantiated once per instruction set it is compiled for.
+#ifdef KORVANE_HAS_BMI2_VARIANT
+// One instruction. Not forced inline: the compiler may inline it only into
+// code compiled for BMI2, which is where the BMI2 loop ends up.
+template <>
+__attribute__((target("bmi2"))) inline uint64_t lowBits<true>(uint64_t value, uint32_t count) {
+    return _bzhi_u64(value, count);
+}
+#endif
+
+// The extra bits of a BASE entry whose code starts at bit 0 of `bits`: the
+// last extra(entry) of its bits(entry) bits.
+template <bool Bmi2>
+[[gnu::always_inline]] inline uint64_t extraValue(uint64_t bits, uint32_t entry) {
+    const uint32_t extra = FastEntry::extra(entry);
+    return lowBits<Bmi2>(bits >> (FastEntry::bits(entry) - extra), extra);
+}
+
+// Where the symbol loop writes, refreshed whenever the output buffer moves.
+struct OutputWindow {
+    uint8_t* to;                  // next byte to write
+    const uint8_t* historyBegin;  // the stream's first byte: copies reach no further back
+    const uint8_t* roomEnd;       // a step may start at or before this and stay inside the buffer
+
+    OutputWindow(ByteBuffer& out, size_t streamStart)
+        : to(out.data() + out.size()),
+          historyBegin(out.data() + streamStart),
+          roomEnd(out.data() + out.capacity() - STEP_ROOM) {}
+};
+
+enum class Stop { EndOfBlock, HandOver, OutOfRoom };
+
+// Decodes symbols until the block ends, a code the bit-at-a-time decoder must
+// judge comes up, the input runs short or the output room runs out. `entry`
+// is the primary entry for the code at the cursor, looked up, not consumed.
+template <bool Bmi2>
+[[gnu::always_inline]] inline Stop decodeSteps(BitBuffer& bits, OutputWindow& window, uint32_t& entry,
+                                               const FastLiteralCode& literalCode,
+                                               const FastDistanceCode& distanceCode) {
+    uint8_t* to = window.to;
+    Stop stop = Stop::HandOver;
+    while (bits.canRefill() && to <= window.roomEnd) {
+        if (FastEntry::isLiteral(entry)) {
+            *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
+            bits.consume(FastEntry::bits(entry));
+            entry = literalCode.primary(bits.peek());
+            if (FastEntry::isLiteral(entry)) {
+                *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
+                bits.consume(FastEntry::bits(entry));
+                entry = literalCode.primary(bits.peek());
+            }
+            bits.refill();
+            continue;
+        }
+        if (FastEntry::isExceptional(entry)) {
+            if (FastEntry::exceptionalKind(entry) == FastEntry::SUBTABLE)
+                entry = literalCode.secondary(entry, bits.peek());
+            if (FastEntry::isLiteral(entry)) {
+                *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
+                bits.consume(FastEntry::bits(entry));
+                entry = literalCode.primary(bits.peek());
+                bits.refill();
+                continue;
+            }
+            if (FastEntry::isExceptional(entry)) {
+                if (FastEntry::exceptionalKind(entry) == FastEntry::END_BLOCK) {
+                    bits.consume(FastEntry::bits(entry));
+                    stop = Stop::EndOfBlock;
+                }
+                window.to = to;
+                return stop;
+            }
+        }
+
+        // A length, then its distance, read from copies of the buffer: nothing
+        // is consumed until the whole pair is known to be valid. Each entry's
+        // bit count covers its extra bits, so the next code is one shift away.
+        const uint64_t afterLength = bits.peek() >> FastEntry::bits(entry);
+        uint32_t distanceEntry = distanceCode.primary(afterLength);
+        if (FastEntry::isExceptional(distanceEntry)) {
+            if (FastEntry::exceptionalKind(distanceEntry) != FastEntry::SUBTABLE) break;
+            distanceEntry = distanceCode.secondary(distanceEntry, afterLength);
+            if (FastEntry::isExceptional(distanceEntry)) break;
+        }
+        // Most lengths come whole from the table; only long codes with many
+        // extra bits need them read apart.
+        size_t length = FastEntry::baseValue(entry);
+        if (FastEntry::extra(entry) != 0) length += extraValue<Bmi2>(bits.peek(), entry);
+        const size_t distance = FastEntry::baseValue(distanceEntry) + extraValue<Bmi2>(afterLength, distanceEntry);
+        if (distance > static_cast<size_t>(to - window.historyBegin)) break;
+        bits.consume(FastEntry::bits(entry) + FastEntry::bits(distanceEntry));
+        entry = literalCode.primary(bits.peek());
+        bits.refill();
+        to = copyMatch(to, length, distance);
+    }
+    if (bits.canRefill() && to > window.roomEnd) stop = Stop::OutOfRoom;
+    window.to = to;
+    return stop;
+}
+
+// The symbol loop around decodeSteps: grows the output when its room runs
+// out, and hands over when the buffer cannot grow, so that the bit-at-a-time
+// decoder fails at exactly the byte it would fail at anyway.
 template <bool Bmi2>
 [[gnu::always_inline]] inline FastResult decodeBlockLoop(BitReader& reader, ByteBuffer& out, size_t streamStart,
                                                          const FastLiteralCode& literalCode,
                                                          const FastDistanceCode& distanceCode) {
-    if (reader.size - reader.bytePos < 8) return FastResult::HandOver;
-
-    // Everything the loop touches lives in locals so that it stays in registers.
-    const uint8_t* const inBegin = reader.data;
-    const uint8_t* const inLast = reader.data + reader.size - 8;  // last place a word can be loaded from
-    const uint8_t* in = reader.data + reader.bytePos;
-    uint64_t buffer = 0;
-    uint32_t count = 0;  // valid bits in `buffer`; bits above them are zero or the true next bits
-    auto refill = [&] {
-        buffer |= loadWord(in) << count;
-        in += (63 - count) >> 3;
-        count |= 56;
-    };
-    auto consume = [&](uint32_t bits) {
-        buffer >>= bits;
-        count -= bits;
-    };
-    refill();
-    consume(static_cast<uint32_t>(reader.bitPos));
-
-    out.reserveExtra(OUTPUT_SLACK);
-    uint8_t* to = out.data() + out.size();
-    const uint8_t* streamBegin = out.data() + streamStart;
-    uint8_t* roomLimit = out.data() + out.capacity() - OUTPUT_SLACK;
-    FastResult result = FastResult::HandOver;
-
-    // Loop invariant: at least 56 bits are valid and `entry` is the primary
-    // literal/length entry for them, looked up but not consumed. A lookup stays
-    // valid across a refill, which only adds bits above the valid ones, as
-    // long as 15 bits were valid when it was made.
-    uint32_t entry = literalCode.primary(buffer);
-    for (bool roomRanOut = false;; roomRanOut = false) {
-        if (roomRanOut || to > roomLimit) {
-            // Out of line from the symbol loop, which makes no calls and so
-            // can keep all its state in registers.
-            const size_t size = static_cast<size_t>(to - out.data());
-            out.resizeUninitialized(size);
-            out.reserveExtra(OUTPUT_SLACK);
-            to = out.data() + size;
-            streamBegin = out.data() + streamStart;
-            roomLimit = out.data() + out.capacity() - OUTPUT_SLACK;
-        }
-        while (!roomRanOut) {
-            // The refill at the end of this step must stay inside the span.
-            if (in > inLast) goto done;
-            if (to > roomLimit) {
-                roomRanOut = true;
-                break;
-            }
-            if (FastEntry::isLiteral(entry)) {
-                // Two literals per refill: each code is at most 15 bits.
-                *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
-                consume(FastEntry::bits(entry));
-                entry = literalCode.primary(buffer);
-                if (FastEntry::isLiteral(entry)) {
-                    *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
-                    consume(FastEntry::bits(entry));
-                    entry = literalCode.primary(buffer);
-                }
-                refill();
-                continue;
-            }
-            if (FastEntry::isExceptional(entry)) {
-                if (FastEntry::exceptionalKind(entry) == FastEntry::SUBTABLE)
-                    entry = literalCode.secondary(entry, buffer);
-                if (FastEntry::isLiteral(entry)) {
-                    *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
-                    consume(FastEntry::bits(entry));
-                    refill();
-                    entry = literalCode.primary(buffer);
-                    continue;
-                }
-                if (FastEntry::isExceptional(entry)) {
-                    if (FastEntry::exceptionalKind(entry) == FastEntry::END_BLOCK) {
-                        consume(FastEntry::bits(entry));
-                        result = FastResult::EndOfBlock;
-                    }
-                    goto done;  // end of block, or a code the literal decoder must judge
-                }
-            }
-
-            // A length, then its distance, read from copies of the buffer: nothing
-            // is consumed until the whole pair is known to be valid. Each entry's
-            // bit count covers its extra bits, so the next code is one shift away.
-            const uint64_t afterLength = buffer >> FastEntry::bits(entry);
-            uint32_t distEntry = distanceCode.primary(afterLength);
-            if (FastEntry::isExceptional(distEntry)) {
-                if (FastEntry::exceptionalKind(distEntry) != FastEntry::SUBTABLE) goto done;
-                distEntry = distanceCode.secondary(distEntry, afterLength);
-                if (FastEntry::isExceptional(distEntry)) goto done;
-            }
-            // Most lengths come whole from the table; only long codes with
-            // many extra bits need them read apart.
-            size_t length = FastEntry::baseValue(entry);
-            if (FastEntry::extra(entry) != 0) length += extraValue<Bmi2>(buffer, entry);
-            const size_t distance = FastEntry::baseValue(distEntry) + extraValue<Bmi2>(afterLength, distEntry);
-            if (distance > static_cast<size_t>(to - streamBegin)) goto done;
-            count -= FastEntry::bits(entry) + FastEntry::bits(distEntry);
-            buffer = afterLength >> FastEntry::bits(distEntry);
-            // Looking the next code up before the refill, from the bits the pair
-            // left (nearly always enough), keeps the refill off the path from
-            // one symbol to the next.
-            if (count >= 15) [[likely]] {
-                entry = literalCode.primary(buffer);
-                refill();
-            } else {
-                refill();
-                entry = literalCode.primary(buffer);
-            }
-            to = copyMatch(to, length, distance);
-        }
+    if (!BitBuffer::canStart(reader) || !out.tryReserveExtra(STEP_ROOM)) return FastResult::HandOver;
+    BitBuffer bits(reader);
+    const size_t startSize = out.size();
+    OutputWindow window(out, streamStart);
+    uint32_t entry = literalCode.primary(bits.peek());
+    Stop stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
+    while (stop == Stop::OutOfRoom) {
+        out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
+        if (!out.tryReserveExtra(STEP_ROOM)) break;
+        window = OutputWindow(out, streamStart);
+        stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
     }
-
-done:
-    out.resizeUninitialized(static_cast<size_t>(to - out.data()));
-    const uint64_t position = static_cast<uint64_t>(in - inBegin) * 8 - count;
-    reader.bytePos = position >> 3;
-    reader.bitPos = static_cast<int32_t>(position & 7);
-    return result;
+    out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
+    fastLoopBytes += out.size() - startSize;
+    bits.store(reader);
+    return stop == Stop::EndOfBlock ? FastResult::EndOfBlock : FastResult::HandOver;
 }
 
-FastResult decodeBlockGeneric(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                              const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode) {
+FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t streamStart,
+                               const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode) {
     return decodeBlockLoop<false>(reader, out, streamStart, literalCode, distanceCode);
 }
 
 #ifdef KORVANE_HAS_BMI2_VARIANT
-// The same loop with BMI2's flag-free shifts and bit extraction, picked at run
-// time on CPUs that have them.
+// The same loop compiled for BMI2's flag-free shifts and bit extraction,
+// picked at run time on CPUs that have them.
 __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, ByteBuffer& out, size_t streamStart,
                                                            const FastLiteralCode& literalCode,
                                                            const FastDistanceCode& distanceCode) {
@@ -314,18 +343,19 @@ __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, By
 }  // namespace
 
 FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
-                           const FastDistanceCode& distanceCode, bool portable) {
+                           const FastDistanceCode& distanceCode, FastVariant variant) {
 #ifdef KORVANE_HAS_BMI2_VARIANT
     static const bool hasBmi2 = __builtin_cpu_supports("bmi2");
-    if (hasBmi2 && !portable) return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
+    if (hasBmi2 && variant == FastVariant::Best)
+        return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
 #endif
-    return decodeBlockGeneric(reader, out, streamStart, literalCode, distanceCode);
+    (void)variant;
+    return decodeBlockPortable(reader, out, streamStart, literalCode, distanceCode);
 }
 
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode) {
+    if (!BitBuffer::canStart(reader)) return false;
     BitBuffer bits(reader);
-    if (!bits.canRefill()) return false;
-    bits = startAt(reader);
 
     const uint32_t hlit = bits.take(5) + 257;
     const uint32_t hdist = bits.take(5) + 1;
@@ -343,10 +373,9 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeL
     const size_t total = hlit + hdist;
     result.count = 0;
     while (result.count < total) {
-        // A symbol and its extra bits take at most 7 + 7 bits. Refilling only
-        // when fewer remain keeps the refill off the path from one symbol to
-        // the next most of the time.
-        if (bits.count() < 14) {
+        // Refilling only when a step might not fit keeps the refill off the
+        // path from one symbol to the next most of the time.
+        if (bits.count() < MAX_CODE_LENGTH_STEP_BITS) {
             if (!bits.canRefill()) return false;
             bits.refill();
         }

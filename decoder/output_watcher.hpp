@@ -6,13 +6,16 @@
 namespace korvane {
 
 // Lets a caller look at decoded bytes while they are still in cache instead of
-// in a separate pass over the whole output. The decoder calls seen() after each
-// DEFLATE block with everything in the output buffer so far. Decoding only
-// appends, so bytes shown once never change, unless the stream then fails, in
-// which case its bytes are cut off again.
+// in a separate pass over the whole output. The decoder shows it the new bytes
+// after each DEFLATE block. Decoding only appends, so bytes once shown never
+// change, unless the stream then fails: the decoder cuts its bytes off again
+// and says so.
 class OutputWatcher {
 public:
-    virtual void seen(const uint8_t* data, size_t size) = 0;
+    // output[from, size) is new; output[0, from) was shown before, unchanged.
+    virtual void appended(const uint8_t* output, size_t from, size_t size) = 0;
+    // A failed stream left only output[0, size).
+    virtual void cutBack(size_t size) = 0;
 
 protected:
     ~OutputWatcher() = default;

@@ -1,10 +1,10 @@
 #include "stream_decoder.hpp"
 
+#include <new>
+
 #include "deflate_tables.hpp"
 #include "dynamic_tables.hpp"
 #include "fast_inflate.hpp"
-
-#include <span>
 
 namespace korvane {
 
@@ -27,31 +27,37 @@ ByteBuffer StreamDecoder::decode(const uint8_t* data, size_t size) {
 }
 
 void StreamDecoder::decodeAppend(const uint8_t* data, size_t size, ByteBuffer& out) {
-    out.reserveExtra(initialReserve(size));
     streamStart_ = out.size();
     BitReader reader{data, size, 0, 0};
+    try {
+        out.reserveExtra(initialReserve(size));
+        decodeBlocks(reader, out);
+    } catch (...) {
+        const size_t decoded = out.size() - streamStart_;
+        out.resizeUninitialized(streamStart_);
+        if (watcher_ != nullptr) watcher_->cutBack(streamStart_);
+        try {
+            throw;
+        } catch (const std::bad_alloc&) {
+            throw OutputTooLarge(decoded);
+        }
+    }
+}
 
+void StreamDecoder::decodeBlocks(BitReader& reader, ByteBuffer& out) {
     for (;;) {
+        const size_t blockStart = out.size();
         const uint32_t final = readBits(reader, 1);
         const uint32_t type = readBits(reader, 2);
-        if (type == 0) {
+        if (type == 0)
             copyStoredBlock(reader, out);
-        } else if (path_ != DecodePath::Literal && type == 1) {
-            decodeFixedBlockFast(reader, out);
-        } else if (path_ != DecodePath::Literal && type == 2) {
-            decodeDynamicBlockFast(reader, out);
-        } else if (type == 1) {
-            buildFixedTables();
-            decodeHuffmanBlock(reader, out, fixedLitLen, fixedDist);
-        } else if (type == 2) {
-            HuffmanTable literalTable;
-            HuffmanTable distanceTable;
-            readDynamicTables(reader, literalTable, distanceTable);
-            decodeHuffmanBlock(reader, out, literalTable, distanceTable);
-        } else {
+        else if (type == 1)
+            decodeFixedBlock(reader, out);
+        else if (type == 2)
+            decodeDynamicBlock(reader, out);
+        else
             throwDecodeError(INVALID_BLOCK_TYPE);
-        }
-        if (watcher_ != nullptr) watcher_->seen(out.data(), out.size());
+        if (watcher_ != nullptr) watcher_->appended(out.data(), blockStart, out.size());
         if (final == 1) {
             bytesConsumed = reader.bytePos + (reader.bitPos > 0 ? 1 : 0);
             return;
@@ -77,37 +83,45 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
     const uint32_t nlen = nextWord();
     if ((len ^ nlen) != 0xFFFF) throwDecodeError(INVALID_STORED_BLOCK);
 
-    if (path_ == DecodePath::Literal) {
+    if (path_ == Path::Reference) {
         for (uint32_t i = 0; i < len; ++i) out.push_back(static_cast<uint8_t>(nextByte()));
         return;
     }
-    // Same bytes, same failure, in one copy.
+    // The same bytes and the same failure, in one copy, unless the output
+    // cannot grow by them all: then byte by byte, to fail where that would.
     const uint64_t available = reader.size - reader.bytePos;
     const size_t count = len <= available ? len : static_cast<size_t>(available);
+    if (!out.tryReserveExtra(count)) {
+        for (uint32_t i = 0; i < len; ++i) out.push_back(static_cast<uint8_t>(nextByte()));
+        return;
+    }
     out.append(reader.data + reader.bytePos, count);
     reader.bytePos += count;
     if (count < len) throwDecodeError(UNEXPECTED_END);
 }
 
-void StreamDecoder::decodeFixedBlockFast(BitReader& reader, ByteBuffer& out) {
-    if (decodeBlockFast(reader, out, streamStart_, fixedLiteralCode(), fixedDistanceCode(), portable()) ==
-        FastResult::EndOfBlock)
-        return;
+bool StreamDecoder::decodeFast(BitReader& reader, ByteBuffer& out, const FastLiteralCode& literalCode,
+                               const FastDistanceCode& distanceCode) const {
+    const FastVariant variant = path_ == Path::FastPortable ? FastVariant::Portable : FastVariant::Best;
+    return decodeBlockFast(reader, out, streamStart_, literalCode, distanceCode, variant) == FastResult::EndOfBlock;
+}
+
+void StreamDecoder::decodeFixedBlock(BitReader& reader, ByteBuffer& out) {
+    if (path_ != Path::Reference && decodeFast(reader, out, fixedLiteralCode(), fixedDistanceCode())) return;
     buildFixedTables();
     decodeHuffmanBlock(reader, out, fixedLitLen, fixedDist);
 }
 
-void StreamDecoder::decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out) {
-    if (!readDynamicLengthsFast(reader, dynamicLengths_, fastCodeLengthCode_))
+void StreamDecoder::decodeDynamicBlock(BitReader& reader, ByteBuffer& out) {
+    if (path_ == Path::Reference || !readDynamicLengthsFast(reader, dynamicLengths_, fastCodeLengthCode_))
         readDynamicLengths(reader, dynamicLengths_);
     const auto literalLengths = dynamicLengths_.literal();
     const auto distanceLengths = dynamicLengths_.distance();
 
     // Over-subscribed codes, which no real compressor writes, stay with the
     // bit-at-a-time decoder; so does whatever the fast loop hands over.
-    if (fastLiteralCode_.build(literalLengths) && fastDistanceCode_.build(distanceLengths) &&
-        decodeBlockFast(reader, out, streamStart_, fastLiteralCode_, fastDistanceCode_, portable()) ==
-            FastResult::EndOfBlock)
+    if (path_ != Path::Reference && fastLiteralCode_.build(literalLengths) &&
+        fastDistanceCode_.build(distanceLengths) && decodeFast(reader, out, fastLiteralCode_, fastDistanceCode_))
         return;
     HuffmanTable literalTable;
     HuffmanTable distanceTable;

@@ -12,18 +12,15 @@
 
 namespace korvane {
 
-// Which symbol decoder runs. All give identical results (bytes, consumed
-// count, error and the point it is raised). Fast picks the variant of its loop
-// compiled for the running CPU; FastPortable always runs the variant for any
-// CPU, so that tests cover it too; Literal reads one bit per table probe and
-// exists as the reference the fast path is tested against.
-enum class DecodePath { Fast, FastPortable, Literal };
-
 // Decodes one raw DEFLATE stream (RFC 1951). One decoder per stream.
+//
+// Huffman-coded blocks go through the fast path (wide bit buffer, multi-bit
+// tables, word copies) as far as it can take them; the bit-at-a-time routines
+// below finish whatever it hands over, and decide every error.
 class StreamDecoder {
 public:
-    explicit StreamDecoder(DecodePath path = DecodePath::Fast, OutputWatcher* watcher = nullptr) noexcept
-        : path_(path), watcher_(watcher) {}
+    // A watcher, if given, is shown the output after each DEFLATE block.
+    explicit StreamDecoder(OutputWatcher* watcher = nullptr) noexcept : watcher_(watcher) {}
 
     HuffmanTable fixedLitLen;
     HuffmanTable fixedDist;
@@ -34,7 +31,9 @@ public:
     ByteBuffer decode(const uint8_t* data, size_t size);
 
     // Decodes the stream onto the end of `out`. Back-references reach only the
-    // bytes this stream appends, never what `out` held before.
+    // bytes this stream appends, never what `out` held before. On failure
+    // `out` is cut back to what it held (and the watcher told); when the
+    // output cannot grow, the error is an OutputTooLarge.
     void decodeAppend(const uint8_t* data, size_t size, ByteBuffer& out);
 
     // Builds the fixed-code tables the first time a block of this stream needs them.
@@ -46,12 +45,18 @@ public:
                             const HuffmanTable& distanceTable) const;
 
 private:
-    void copyStoredBlock(BitReader& reader, ByteBuffer& out) const;
-    void decodeFixedBlockFast(BitReader& reader, ByteBuffer& out);
-    void decodeDynamicBlockFast(BitReader& reader, ByteBuffer& out);
-    [[nodiscard]] bool portable() const { return path_ == DecodePath::FastPortable; }
+    friend struct DecoderTesting;  // picks the path in tests (testing.hpp)
+    enum class Path : uint8_t { Fast, FastPortable, Reference };
 
-    DecodePath path_;
+    void decodeBlocks(BitReader& reader, ByteBuffer& out);
+    void copyStoredBlock(BitReader& reader, ByteBuffer& out) const;
+    void decodeFixedBlock(BitReader& reader, ByteBuffer& out);
+    void decodeDynamicBlock(BitReader& reader, ByteBuffer& out);
+    // Runs the fast symbol loop; true when it finished the block.
+    bool decodeFast(BitReader& reader, ByteBuffer& out, const FastLiteralCode& literalCode,
+                    const FastDistanceCode& distanceCode) const;
+
+    Path path_ = Path::Fast;
     OutputWatcher* watcher_;
     size_t streamStart_ = 0;  // where this stream's output begins in `out`
     // Fast-path state, kept between blocks so its storage is reused.

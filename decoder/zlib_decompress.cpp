@@ -1,5 +1,7 @@
 #include "zlib_decompress.hpp"
 
+#include "stream_decoder.hpp"
+
 namespace korvane {
 
 namespace {
@@ -15,25 +17,20 @@ void checkHeader(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed, DecodePath path) {
-    checkHeader(data, size);
-    StreamDecoder decoder(path);
-    ByteBuffer out = decoder.decode(data + ZLIB_HEADER_SIZE, size - ZLIB_HEADER_SIZE);
-    consumed = decoder.bytesConsumed + ZLIB_FRAME_SIZE;
+ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed) {
+    ByteBuffer out;
+    consumed = zlibDecompressAppend(data, size, out);
     return out;
 }
 
-size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, DecodePath path,
-                            OutputWatcher* watcher) {
+size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher) {
+    StreamDecoder decoder(watcher);
+    return zlibDecompressAppend(data, size, out, decoder);
+}
+
+size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, StreamDecoder& decoder) {
     checkHeader(data, size);
-    const size_t oldSize = out.size();
-    StreamDecoder decoder(path, watcher);
-    try {
-        decoder.decodeAppend(data + ZLIB_HEADER_SIZE, size - ZLIB_HEADER_SIZE, out);
-    } catch (...) {
-        out.resizeUninitialized(oldSize);
-        throw;
-    }
+    decoder.decodeAppend(data + ZLIB_HEADER_SIZE, size - ZLIB_HEADER_SIZE, out);
     return decoder.bytesConsumed + ZLIB_FRAME_SIZE;
 }
 

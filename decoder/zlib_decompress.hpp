@@ -5,7 +5,7 @@
 
 #include "byte_buffer.hpp"
 #include "decode_error.hpp"
-#include "stream_decoder.hpp"
+#include "output_watcher.hpp"
 
 namespace korvane {
 
@@ -17,13 +17,17 @@ inline constexpr size_t ZLIB_FRAME_SIZE = 6;
 // may end before `size`. On success returns the decoded bytes and sets
 // `consumed` to the bytes the stream used: header, compressed data (a partly
 // used last byte counts) and a 4-byte trailer, counted even when the span ends
-// before it. The trailer is not read. Throws DecodeError.
-ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed, DecodePath path = DecodePath::Fast);
+// before it. The trailer is not read. Throws DecodeError on bad data and
+// OutputTooLarge when the output cannot grow.
+ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed);
 
 // As zlibDecompress, but appends the decoded bytes to `out` and returns the
 // consumed count. On failure `out` is cut back to its old length. A watcher,
-// if given, is shown `out` after each DEFLATE block.
-size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, DecodePath path = DecodePath::Fast,
-                            OutputWatcher* watcher = nullptr);
+// if given, is shown the new bytes after each DEFLATE block, and told of a cut.
+size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher = nullptr);
+
+class StreamDecoder;
+// zlibDecompressAppend with a decoder of the caller's.
+size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, StreamDecoder& decoder);
 
 }  // namespace korvane

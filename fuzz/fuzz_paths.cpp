@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "zlib_decompress.hpp"
+#include "testing.hpp"
 
 namespace {
 
@@ -23,7 +23,7 @@ Outcome decode(const uint8_t* data, size_t size, korvane::DecodePath path, size_
     Outcome outcome;
     for (size_t i = 0; i < prefix; ++i) outcome.bytes.push_back(static_cast<uint8_t>(i));
     try {
-        outcome.consumed = korvane::zlibDecompressAppend(data, size, outcome.bytes, path);
+        outcome.consumed = korvane::testing::zlibDecompressAppend(data, size, outcome.bytes, path);
     } catch (const korvane::DecodeError& error) {
         outcome.error = error.what();
     }
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t prefix = data[0] % 4 == 0 ? 0 : data[0];
     const Outcome fast = decode(data + 1, size - 1, korvane::DecodePath::Fast, prefix);
     const Outcome portable = decode(data + 1, size - 1, korvane::DecodePath::FastPortable, prefix);
-    const Outcome literal = decode(data + 1, size - 1, korvane::DecodePath::Literal, prefix);
+    const Outcome literal = decode(data + 1, size - 1, korvane::DecodePath::Reference, prefix);
     if (!same(fast, literal) || !same(portable, literal)) std::abort();
 
     size_t consumed = 0;

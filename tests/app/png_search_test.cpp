@@ -24,8 +24,12 @@ std::optional<size_t> plainSearch(const std::string& bytes) {
 std::optional<size_t> fedSearch(const std::string& bytes, const std::vector<size_t>& cuts) {
     PngSignatureSearch search;
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    for (const size_t cut : cuts) search.seen(data, cut);
-    search.seen(data, bytes.size());
+    size_t from = 0;
+    for (const size_t cut : cuts) {
+        search.appended(data, from, cut);
+        from = cut;
+    }
+    search.appended(data, from, bytes.size());
     return search.found();
 }
 

@@ -12,9 +12,8 @@
 #include <vector>
 
 #include "deflate_writer.hpp"
-#include "stream_decoder.hpp"
 #include "tessel_writer.hpp"
-#include "zlib_decompress.hpp"
+#include "testing.hpp"
 
 namespace korvane::test {
 
@@ -44,7 +43,8 @@ inline Bytes toBytes(const ByteBuffer& buffer) { return Bytes(buffer.begin(), bu
 // A raw DEFLATE stream through StreamDecoder; consumed is its bytesConsumed.
 inline Outcome inflateRaw(const Bytes& stream, DecodePath path) {
     try {
-        StreamDecoder decoder(path);
+        StreamDecoder decoder;
+        DecoderTesting::setPath(decoder, path);
         ByteBuffer out = decoder.decode(stream.data(), stream.size());
         return ok(toBytes(out), decoder.bytesConsumed);
     } catch (const DecodeError& e) {
@@ -56,7 +56,7 @@ inline Outcome inflateRaw(const Bytes& stream, DecodePath path) {
 inline Outcome inflateZlib(const Bytes& stream, DecodePath path) {
     try {
         size_t consumed = 0;
-        ByteBuffer out = zlibDecompress(stream.data(), stream.size(), consumed, path);
+        ByteBuffer out = testing::zlibDecompress(stream.data(), stream.size(), consumed, path);
         return ok(toBytes(out), consumed);
     } catch (const DecodeError& e) {
         return fails(e.what());
@@ -69,7 +69,7 @@ inline Outcome inflateAppend(const Bytes& earlier, const Bytes& stream, DecodePa
     ByteBuffer out(earlier.data(), earlier.size());
     Outcome result;
     try {
-        result.consumed = zlibDecompressAppend(stream.data(), stream.size(), out, path);
+        result.consumed = testing::zlibDecompressAppend(stream.data(), stream.size(), out, path);
     } catch (const DecodeError& e) {
         result.error = e.what();
     }
@@ -141,11 +141,11 @@ protected:
 inline std::string pathName(const ::testing::TestParamInfo<DecodePath>& info) {
     return info.param == DecodePath::Fast           ? "Fast"
            : info.param == DecodePath::FastPortable ? "FastPortable"
-                                                    : "Literal";
+                                                    : "Reference";
 }
 
 #define KORVANE_ALL_PATHS(Suite) \
     INSTANTIATE_TEST_SUITE_P(    \
-        Paths, Suite, ::testing::Values(DecodePath::Fast, DecodePath::FastPortable, DecodePath::Literal), pathName)
+        Paths, Suite, ::testing::Values(DecodePath::Fast, DecodePath::FastPortable, DecodePath::Reference), pathName)
 
 }  // namespace korvane::test
