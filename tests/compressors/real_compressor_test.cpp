@@ -2,22 +2,30 @@
 // zlib (zopfli, pigz, libdeflate, 7-Zip), holding real PNG images; each must
 // extract byte-exact with the exact console report.
 //
-// A missing tool skips its cases, unless KORVANE_REQUIRE_ALL_TOOLS=1 (set by
-// CI), where it fails them.
+// The programs are looked up on PATH when the tests run; libdeflate is built
+// in when CMake finds it (KORVANE_LIBDEFLATE). A missing tool or the missing
+// icons skip a case with the Debian package to install, unless
+// KORVANE_REQUIRE_ALL_TOOLS=1 (set by CI), where they fail it.
 
 #include <gtest/gtest.h>
-#include <libdeflate.h>
 #include <zlib.h>
+#ifdef KORVANE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "container.hpp"
+#include "missing_packages.hpp"
 #include "png_search.hpp"
 #include "tessel_writer.hpp"
 
@@ -26,17 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using tessel::Bytes;
 
-bool toolsRequired() {
-    const char* value = std::getenv("KORVANE_REQUIRE_ALL_TOOLS");
-    return value != nullptr && std::string(value) == "1";
-}
-
-#define SKIP_OR_FAIL(what)                                                   \
-    do {                                                                     \
-        if (toolsRequired()) FAIL() << (what) << " is required but missing"; \
-        GTEST_SKIP() << (what) << " not found";                              \
-    } while (0)
-
+using testsupport::Missing;
 // A payload of real PNG files: every 80th Tango icon, concatenated. The output
 // runs from the first signature to the end, so it is the whole payload.
 const Bytes& pngPayload() {
@@ -127,46 +125,55 @@ void expectExtracts(Compress compress) {
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), joined->begin() + png->offset, joined->end()));
 }
 
-class RealCompressor : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (pngPayload().empty()) SKIP_OR_FAIL("tango-icon-theme's PNG files");
+// Everything a case needs that is missing: the icons, and its program if it
+// has one (the first of `names` found on PATH goes to `program`, quoted for
+// the shell).
+std::vector<Missing> missingFor(const Missing& tool, std::initializer_list<const char*> names, std::string& program) {
+    std::vector<Missing> missing;
+    if (pngPayload().empty()) missing.push_back({"the Tango icons' PNG files", "tango-icon-theme"});
+    for (const char* name : names) {
+        if (const auto found = testsupport::findProgram(name)) {
+            program.assign(1, '\'').append(found->string()).append(1, '\'');
+            return missing;
+        }
     }
-};
+    if (names.size() > 0) missing.push_back(tool);
+    return missing;
+}
 
-TEST_F(RealCompressor, Zopfli) {
-#ifndef KORVANE_ZOPFLI
-    SKIP_OR_FAIL("zopfli");
-#else
+TEST(RealCompressor, Zopfli) {
+    std::string zopfli;
+    KORVANE_SKIP_IF_MISSING(missingFor({"zopfli", "zopfli"}, {"zopfli"}, zopfli));
     for (const char* iterations : {"--i1", "--i15"})
-        expectExtracts([&](const Bytes& part) {
-            return runTool(std::string(KORVANE_ZOPFLI) + " --zlib -c " + iterations + " /dev/stdin", part);
-        });
-#endif
+        expectExtracts(
+            [&](const Bytes& part) { return runTool(zopfli + " --zlib -c " + iterations + " /dev/stdin", part); });
 }
 
-TEST_F(RealCompressor, Pigz) {
-#ifndef KORVANE_PIGZ
-    SKIP_OR_FAIL("pigz");
-#else
+TEST(RealCompressor, Pigz) {
+    std::string pigz;
+    KORVANE_SKIP_IF_MISSING(missingFor({"pigz", "pigz"}, {"pigz"}, pigz));
     for (const char* level : {"-1", "-6", "-9", "-11"})
-        expectExtracts([&](const Bytes& part) { return runTool(std::string(KORVANE_PIGZ) + " -z -c " + level, part); });
-#endif
+        expectExtracts([&](const Bytes& part) { return runTool(pigz + " -z -c " + level, part); });
 }
 
-TEST_F(RealCompressor, SevenZip) {
-#ifndef KORVANE_7ZIP
-    SKIP_OR_FAIL("7-Zip (7zz)");
-#else
+TEST(RealCompressor, SevenZip) {
+    std::string sevenZip;
+    KORVANE_SKIP_IF_MISSING(missingFor({"7-Zip (7zz)", "7zip"}, {"7zz", "7z"}, sevenZip));
     for (const char* level : {"-mx=1", "-mx=5", "-mx=9"})
         expectExtracts([&](const Bytes& part) {
-            const Bytes gzip = runTool(std::string(KORVANE_7ZIP) + " a -tgzip -si -so -bd " + level + " dummy", part);
+            const Bytes gzip = runTool(sevenZip + " a -tgzip -si -so -bd " + level + " dummy", part);
             return zlibWrap(gzipBody(gzip), part);
         });
-#endif
 }
 
-TEST_F(RealCompressor, LibdeflateEveryLevel) {
+TEST(RealCompressor, LibdeflateEveryLevel) {
+    std::string unused;
+    std::vector<Missing> missing = missingFor({}, {}, unused);
+#ifndef KORVANE_LIBDEFLATE
+    missing.push_back({"libdeflate (header and library, found when CMake configures)", "libdeflate-dev"});
+#endif
+    KORVANE_SKIP_IF_MISSING(missing);
+#ifdef KORVANE_LIBDEFLATE
     for (int level = 1; level <= 12; ++level) {
         SCOPED_TRACE(level);
         expectExtracts([&](const Bytes& part) {
@@ -177,6 +184,7 @@ TEST_F(RealCompressor, LibdeflateEveryLevel) {
             return stream;
         });
     }
+#endif
 }
 
 }  // namespace
