@@ -15,7 +15,10 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
+
+#include "missing_packages.hpp"
 
 namespace clitest {
 
@@ -60,6 +63,61 @@ void dropCarriageReturns(std::string& text) {
     _exit(127);
 }
 
+// The child's environment under a wrapper: the caller's, with a UTF-8 locale.
+std::vector<std::string> wrappedEnvironment() {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        if (!text.starts_with("LANG=") && !text.starts_with("LC_ALL=")) entries.emplace_back(text);
+    }
+    entries.emplace_back("LANG=C.UTF-8");
+    entries.emplace_back("LC_ALL=C.UTF-8");
+    return entries;
+}
+
+bool isExecutable(const std::string& program) {
+    if (program.find('/') == std::string::npos) return testsupport::findProgram(program).has_value();
+    return ::access(program.c_str(), X_OK) == 0;
+}
+
+// Stops the whole run before any test. A failure in gtest's global set-up
+// would mark every test skipped, which CTest would count as a skip.
+[[noreturn]] void stopRun(const std::string& why) {
+    std::fprintf(stderr, "cli tests: %s\n", why.c_str());
+    std::exit(1);
+}
+
+// Checks, once before the tests, that the wrapper and the executable under
+// test are there. A skip here leaves every test unrun, and gtest then prints
+// only the message: it carries gtest's skip marker itself, so that CTest
+// counts the test as skipped rather than passed.
+class RunnableCheck : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::vector<testsupport::Missing> missing;
+        const std::vector<std::string> wrapper = testWrapper();
+        if (!wrapper.empty() && !isExecutable(wrapper.front())) {
+            if (wrapper.front().find("wine") == std::string::npos)
+                stopRun("KORVANE_TEST_WRAPPER: cannot run " + wrapper.front());
+            missing.push_back({"wine (" + wrapper.front() + ")", "wine64"});
+        }
+        const std::filesystem::path exe = korvaneExe();
+        if (!std::filesystem::exists(exe)) {
+            const bool windows = exe.extension() == ".exe";
+            if (!windows || testsupport::findProgram("x86_64-w64-mingw32-g++-posix"))
+                stopRun(exe.string() + " does not exist" +
+                        (windows ? "; build it with: cmake --preset mingw && cmake --build --preset mingw" : ""));
+            missing.push_back({"the mingw-w64 cross compiler for " + exe.filename().string(), "g++-mingw-w64-x86-64"});
+        }
+        if (missing.empty()) return;
+        const std::string why = testsupport::noteMissing(missing);
+        if (testsupport::toolsRequired()) stopRun(why);
+        GTEST_SKIP() << "[  SKIPPED ] every test: " << why;
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const runnableCheck = ::testing::AddGlobalTestEnvironment(new RunnableCheck);
+
 }  // namespace
 
 std::vector<std::string> testWrapper() {
@@ -90,6 +148,8 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         words.push_back(*options.argv0);
     words.insert(words.end(), args.begin(), args.end());
     const std::vector<char*> argv = pointers(words);
+    std::vector<std::string> environment = wrapper.empty() ? std::vector<std::string>{} : wrappedEnvironment();
+    const std::vector<char*> envp = pointers(environment);
     const std::string dir = workDir.string();
 
     const File out = scratchFile();
@@ -109,7 +169,7 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         if (wrapper.empty())
             execve(exe.c_str(), argv.data(), environ);
         else
-            execvp(argv[0], argv.data());
+            execvpe(argv[0], argv.data(), envp.data());
         childFail("runner: exec failed\n");
     }
 

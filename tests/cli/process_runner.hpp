@@ -4,7 +4,13 @@
 //
 // KORVANE_TEST_EXE replaces the executable under test; KORVANE_TEST_WRAPPER
 // (space-separated words, e.g. "wine64") is put in front of it, so the same
-// tests can drive a Windows build. Under a wrapper "\r\n" is read as "\n".
+// tests can drive a Windows build. Under a wrapper "\r\n" is read as "\n",
+// and the child runs with LANG and LC_ALL set to C.UTF-8, so that wine passes
+// non-ASCII arguments on unchanged whatever the caller's locale.
+//
+// Before any test runs, a missing wrapper (wine64) or a missing Windows build
+// (g++-mingw-w64-x86-64) skips the whole suite, naming the Debian package, or
+// fails it under KORVANE_REQUIRE_ALL_TOOLS=1.
 
 #include <cstdint>
 #include <filesystem>
