@@ -32,7 +32,8 @@ bool readFile(const std::string& path, ByteBuffer& out) {
     try {
         out.resizeUninitialized(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {
-        return fail();
+        std::cerr << "Not enough memory to read file: " << path << " (" << size << " bytes)" << std::endl;
+        return false;
     }
     file.read(reinterpret_cast<char*>(out.data()), size);
     if (file.fail()) return fail();

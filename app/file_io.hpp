@@ -9,7 +9,8 @@
 namespace korvane {
 
 // Reads the whole file into `out`. On failure prints why on standard error
-// ("Could not open file: " or "Error reading file: " and the path) and returns false.
+// ("Could not open file: ", "Error reading file: " or "Not enough memory to
+// read file: " and the path) and returns false.
 bool readFile(const std::string& path, ByteBuffer& out);
 
 // Creates or truncates the file and writes the bytes. Prints

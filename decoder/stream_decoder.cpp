@@ -10,8 +10,9 @@ namespace korvane {
 
 namespace {
 
-// The up-front reservation is a hint, four times the input; it is capped so that
-// a huge input span never turns into an allocation the machine cannot make.
+// Address space for four times the input is reserved up front, so that the
+// output rarely has to move; capped so that a huge input span never turns into
+// a reservation the machine cannot make.
 constexpr size_t MAX_INITIAL_RESERVE = size_t{256} << 20;
 
 size_t initialReserve(size_t inputSize) {
@@ -30,7 +31,7 @@ void StreamDecoder::decodeAppend(const uint8_t* data, size_t size, ByteBuffer& o
     streamStart_ = out.size();
     BitReader reader{data, size, 0, 0};
     try {
-        out.reserveExtra(initialReserve(size));
+        out.reserveAhead(initialReserve(size));
         decodeBlocks(reader, out);
     } catch (...) {
         const size_t decoded = out.size() - streamStart_;

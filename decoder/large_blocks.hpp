@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+
+// Memory for large buffers (the input file, the decoded output), straight
+// from the system. On Linux a block is address space first: its pages are
+// made ready a huge page at a time as the buffer fills, in one call each
+// rather than one fault per page, and as huge pages while they come cheap. A
+// block grows by moving its pages, not copying them. Together the blocks stay
+// within what the machine can hold, so that a decompression bomb fails
+// cleanly instead of waking the out-of-memory killer.
+namespace korvane::large_blocks {
+
+// Buffers from this size on use large blocks.
+inline constexpr size_t THRESHOLD = size_t{4} << 20;
+
+struct Block {
+    void* data = nullptr;  // nullptr: the system refused, or the limit would be passed
+    size_t size = 0;       // at least what was asked for
+};
+
+Block allocate(size_t size) noexcept;
+// Resizes `block` to at least `size` bytes keeping its contents; on failure
+// returns an empty Block and `block` is unchanged.
+Block resize(Block block, size_t size) noexcept;
+void release(Block block) noexcept;
+
+// Pages are made ready in steps of this size.
+inline constexpr size_t READY_STEP = size_t{2} << 20;
+
+// Makes block bytes [from, to) ready to be written without a fault each.
+void makeReady(Block block, size_t from, size_t to) noexcept;
+
+// The largest size `block` could grow to without passing the limit: memory
+// plus swap, the cgroup's memory limit, the address-space limit, less what
+// the other large blocks hold.
+size_t ceiling(Block block) noexcept;
+
+}  // namespace korvane::large_blocks
