@@ -87,6 +87,23 @@ bool isExecutable(const std::string& program) {
     std::exit(1);
 }
 
+// Wine's first start in a new prefix reports on stderr that it made it, which
+// the tests would read as the program's: set the prefix up first, quietly.
+void prepareWinePrefix(const std::vector<std::string>& wrapper) {
+    const char* prefix = std::getenv("WINEPREFIX");
+    const char* home = std::getenv("HOME");
+    std::filesystem::path dir;
+    if (prefix != nullptr && *prefix != '\0')
+        dir = prefix;
+    else if (home != nullptr && *home != '\0')
+        dir = std::filesystem::path(home) / ".wine";
+    if (dir.empty() || std::filesystem::exists(dir / ".update-timestamp")) return;
+    std::string command = "WINEDEBUG=-all";
+    for (const std::string& word : wrapper) command.append(" '").append(word).append("'");
+    command += " wineboot --init >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) stopRun("could not set up the wine prefix " + dir.string());
+}
+
 // Checks, once before the tests, that the wrapper and the executable under
 // test are there. A skip here leaves every test unrun, and gtest then prints
 // only the message: it carries gtest's skip marker itself, so that CTest
@@ -109,7 +126,10 @@ public:
                         (windows ? "; build it with: cmake --preset mingw && cmake --build --preset mingw" : ""));
             missing.push_back({"the mingw-w64 cross compiler for " + exe.filename().string(), "g++-mingw-w64-x86-64"});
         }
-        if (missing.empty()) return;
+        if (missing.empty()) {
+            if (!wrapper.empty() && wrapper.front().find("wine") != std::string::npos) prepareWinePrefix(wrapper);
+            return;
+        }
         const std::string why = testsupport::noteMissing(missing);
         if (testsupport::toolsRequired()) stopRun(why);
         GTEST_SKIP() << "[  SKIPPED ] every test: " << why;
