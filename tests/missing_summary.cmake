@@ -21,8 +21,14 @@ else()
   set(count "${count} tests")
 endif()
 
-# The command as the user can type it where ctest ran.
-if(CMAKE_CURRENT_BINARY_DIR STREQUAL SOURCE_DIR)
+# The command as the user can type it in the shell that started the run
+# (ctest itself works in the build tree, but PWD is still the shell's).
+set(shell_dir "$ENV{PWD}")
+if(shell_dir)
+  file(REAL_PATH "${shell_dir}" shell_dir)
+endif()
+file(REAL_PATH "${SOURCE_DIR}" SOURCE_DIR)
+if(shell_dir STREQUAL SOURCE_DIR)
   set(command tools/install-deps.sh)
 else()
   set(command "${SOURCE_DIR}/tools/install-deps.sh")
