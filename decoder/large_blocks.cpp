@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/sysinfo.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,10 +78,21 @@ uint64_t cgroupLimit() {
     return limit;
 }
 
+// Memory the kernel could give this process now without swapping anything
+// out, plus free swap (the "MemAvailable:" and "SwapFree:" lines, in kB).
+uint64_t availableMemory() {
+    const std::string info = readSmallFile("/proc/meminfo");
+    uint64_t total = 0;
+    for (const char* key : {"MemAvailable:", "SwapFree:"}) {
+        const size_t at = info.find(key);
+        if (at == std::string::npos) return UINT64_MAX;
+        total += std::strtoull(info.c_str() + at + std::strlen(key), nullptr, 10) << 10;
+    }
+    return total;
+}
+
 uint64_t machineLimit() {
-    uint64_t limit = UINT64_MAX;
-    struct sysinfo info {};
-    if (::sysinfo(&info) == 0) limit = (uint64_t{info.totalram} + info.totalswap) * info.mem_unit;
+    uint64_t limit = availableMemory();
     rlimit addressSpace{};
     if (::getrlimit(RLIMIT_AS, &addressSpace) == 0 && addressSpace.rlim_cur != RLIM_INFINITY)
         limit = std::min<uint64_t>(limit, addressSpace.rlim_cur);
@@ -172,12 +182,12 @@ Block resize(Block block, size_t size) noexcept {
     // pages move to a new aligned place, which costs no copy.
     void* data = ::mremap(block.data, block.size, size, 0);
     if (data == MAP_FAILED) {
-        void* target = mapAligned(size);
-        if (target == nullptr) return {};
-        data = ::mremap(block.data, block.size, size, MREMAP_MAYMOVE | MREMAP_FIXED, target);
-        if (data == MAP_FAILED) {
-            ::munmap(target, size);
-            return {};
+        data = mapAligned(size);
+        if (data == nullptr) return {};
+        if (::mremap(block.data, block.size, size, MREMAP_MAYMOVE | MREMAP_FIXED, data) == MAP_FAILED) {
+            // Pages that cannot move (parts of the block mapped differently) are copied.
+            std::memcpy(data, block.data, block.size);
+            ::munmap(block.data, block.size);
         }
     }
     adviseHugePages(data, size);
@@ -198,7 +208,8 @@ void makeReady(Block block, size_t from, size_t to) noexcept {
         ::madvise(bytes + at, HUGE_PAGE, MADV_POPULATE_WRITE);
         if (hugePagesPay && std::chrono::steady_clock::now() - started > SLOW_HUGE_PAGE) {
             hugePagesPay = false;
-            ::madvise(bytes + at, block.size - at, MADV_NOHUGEPAGE);
+            // The whole block: mremap cannot move a block whose parts differ.
+            ::madvise(block.data, block.size, MADV_NOHUGEPAGE);
         }
     }
 }

@@ -31,8 +31,9 @@ inline constexpr size_t READY_STEP = size_t{2} << 20;
 // Makes block bytes [from, to) ready to be written without a fault each.
 void makeReady(Block block, size_t from, size_t to) noexcept;
 
-// The largest size `block` could grow to without passing the limit: memory
-// plus swap, the cgroup's memory limit, the address-space limit, less what
+// The largest size `block` could grow to without passing the limit (the
+// memory the system had available and free swap when the first large block
+// was made, the cgroup's memory limit, the address-space limit), less what
 // the other large blocks hold.
 size_t ceiling(Block block) noexcept;
 

@@ -1,10 +1,10 @@
-// Inputs that cannot be read, outputs that cannot be written.
+// Inputs that cannot be read, outputs that cannot be written, memory that runs out.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <utility>
 
@@ -20,25 +20,58 @@ namespace fs = std::filesystem;
 bool permissionsApply() { return geteuid() != 0 || testWrapper().empty(); }
 RunOptions asUnprivileged() { return {.asNobody = geteuid() == 0}; }
 
-// What a directory does depends on the size its file system reports: none
-// (tmpfs, and any directory on Windows) fails the open, 0 (procfs) reads as
-// an empty file, any other (ext4: 2^63 - 1) fails as a read.
-TEST_F(CliTest, DirectoryAsInputIsNotExtracted) {
-    fs::create_directory(path("folder.d"));
-    const std::pair<std::string, std::string> inputs[] = {{"folder.d", "folder.png"}, {"/proc/self", "/proc/self.png"}};
-    for (const auto& [input, derived] : inputs) {
-        SCOPED_TRACE(input);
-        const int fd = open(input.c_str(), O_RDONLY | O_DIRECTORY);
-        if (fd < 0) continue;  // no procfs
-        const off_t size = testWrapper().empty() ? lseek(fd, 0, SEEK_END) : -1;
-        close(fd);
-        if (size == 0) {
-            expectRun({input}, reportStart(input, derived, 0) + totalsLines(0, 0), NO_SIGNATURE, 1, {});
-        } else {
-            expectRun({input}, reportStart(input, derived),
-                      (size < 0 ? "Could not open file: " : "Error reading file: ") + input + "\n", 1, {});
+// A stream that decodes to `size` zero bytes: one fixed-code block of a
+// literal and copies of 258 at distance 1, 13 bits each.
+Bytes zeroBomb(uint64_t size) {
+    Bytes stream = {0x78, 0x01};
+    uint64_t bits = 0;
+    int count = 0;
+    auto put = [&](uint32_t value, int length) {  // codes, most significant bit first
+        for (int i = length - 1; i >= 0; --i) {
+            bits |= uint64_t{(value >> i) & 1U} << count;
+            if (++count == 8) {
+                stream.push_back(static_cast<uint8_t>(bits));
+                bits = 0;
+                count = 0;
+            }
         }
-    }
+    };
+    put(0b110, 3);       // BFINAL 1, then BTYPE 1 least significant bit first
+    put(0b00110000, 8);  // literal 0
+    for (uint64_t done = 1; done + 258 <= size; done += 258) put(0b11000101, 8), put(0, 5);  // 258, distance 1
+    put(0, 7);                                                                               // end of block
+    put(0, 7);
+    stream.insert(stream.end(), 4, 0);
+    return join({tessel::blockHeader(1), stream});
+}
+
+// Memory that runs out, here under an address-space limit, ends the run with
+// a line that says so, and nothing is written.
+TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#endif
+    if (!testWrapper().empty()) GTEST_SKIP() << "the limit would apply to the wrapper";
+    constexpr uint64_t LIMIT = uint64_t{64} << 20;
+    const RunOptions limited{.addressSpaceLimit = LIMIT};
+
+    const Bytes bomb = zeroBomb(2 * LIMIT);
+    put("bomb.tessel", bomb);
+    const RunResult result = run({"bomb.tessel"}, limited);
+    EXPECT_EQ(result.out, reportStart("bomb.tessel", "bomb.png", bomb.size()));
+    std::smatch decoded;
+    ASSERT_TRUE(std::regex_match(
+        result.err, decoded, std::regex("Decompression error in block 1: out of memory after (\\d+) decoded bytes\n")))
+        << result.err;
+    EXPECT_GT(std::stoull(decoded[1]), LIMIT / 4);
+    EXPECT_LT(std::stoull(decoded[1]), LIMIT);
+    EXPECT_EQ(result.status, 1);
+
+    // A file larger than the limit, which takes no disk as a sparse file.
+    fs::resize_file(path("bomb.tessel"), LIMIT * 2);
+    expectRun({"bomb.tessel"}, reportStart("bomb.tessel", "bomb.png"),
+              "Not enough memory to read file: bomb.tessel (" + std::to_string(LIMIT * 2) + " bytes)\n", 1,
+              {"bomb.tessel"}, limited);
 }
 
 // sysfs reports 4096 bytes for a file that holds a few: the read comes up short.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -171,6 +172,8 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     std::vector<std::string> environment = wrapper.empty() ? std::vector<std::string>{} : wrappedEnvironment();
     const std::vector<char*> envp = pointers(environment);
     const std::string dir = workDir.string();
+    const char* noHugePages = std::getenv("KORVANE_TEST_NO_HUGE_PAGES");
+    const bool hugePagesOff = noHugePages != nullptr && std::string(noHugePages) == "1";
 
     const File out = scratchFile();
     const File err = scratchFile();
@@ -183,6 +186,10 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
             _exit(127);
         const rlimit fileSizeLimit{options.fileSizeLimit, options.fileSizeLimit};
         if (setrlimit(RLIMIT_FSIZE, &fileSizeLimit) != 0) childFail("runner: setrlimit failed\n");
+        const rlimit addressSpace{options.addressSpaceLimit, options.addressSpaceLimit};
+        if (options.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &addressSpace) != 0)
+            childFail("runner: setrlimit failed\n");
+        if (hugePagesOff && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) childFail("runner: prctl failed\n");
         if (chdir(dir.c_str()) != 0) childFail("runner: chdir failed\n");
         if (options.asNobody && (setgroups(0, nullptr) != 0 || setgid(NOGROUP_GID) != 0 || setuid(NOBODY_UID) != 0))
             childFail("runner: cannot switch to nobody\n");

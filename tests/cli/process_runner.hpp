@@ -8,6 +8,10 @@
 // and the child runs with LANG and LC_ALL set to C.UTF-8, so that wine passes
 // non-ASCII arguments on unchanged whatever the caller's locale.
 //
+// KORVANE_TEST_NO_HUGE_PAGES=1 runs every child with transparent huge pages
+// disabled (prctl PR_SET_THP_DISABLE), so the suite can check that they change
+// nothing.
+//
 // Before any test runs, a missing wrapper (wine64) or a missing Windows build
 // (g++-mingw-w64-x86-64) skips the whole suite, naming the Debian package, or
 // fails it under KORVANE_REQUIRE_ALL_TOOLS=1.
@@ -35,6 +39,8 @@ struct RunOptions {
     // The most the child may write to any file, captures included; beyond it
     // the child is killed (SIGXFSZ). The default bounds a runaway child.
     uint64_t fileSizeLimit = uint64_t{64} << 20;
+    // The child's address-space limit in bytes (RLIMIT_AS); 0 leaves it alone.
+    uint64_t addressSpaceLimit = 0;
 };
 
 std::vector<std::string> testWrapper();
