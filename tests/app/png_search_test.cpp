@@ -56,10 +56,21 @@ TEST(PngSignatureSearch, AnyFeedingFindsWhatAPlainSearchFinds) {
     }
 }
 
-// Once found, later bytes (another signature included) change nothing.
-TEST(PngSignatureSearch, KeepsTheFirstSignature) {
+// Once found, later bytes (another signature included) change nothing; a cut
+// that leaves the signature whole keeps it, one that cuts into it does not.
+TEST(PngSignatureSearch, KeepsTheFirstSignatureUntilItIsCut) {
     const std::string bytes = "x" + SIG + "y" + SIG;
     EXPECT_EQ(fedSearch(bytes, {9, 10, 18}), std::optional<size_t>(1));
+
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    PngSignatureSearch search;
+    search.appended(data, 0, 12);
+    search.cutBack(9);
+    EXPECT_EQ(search.found(), std::optional<size_t>(1));
+    search.cutBack(8);
+    EXPECT_EQ(search.found(), std::nullopt);
+    search.appended(data, 8, bytes.size());
+    EXPECT_EQ(search.found(), std::optional<size_t>(10));
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ namespace korvane::test {
 namespace {
 
 using deflate_writer::BitWriter;
+using deflate_writer::BlockBody;
+using deflate_writer::fixedBlock;
 
 // Both fast variants against the bit-at-a-time path, alone and appended after
 // earlier output (which copies must not reach); returns the bit-at-a-time
@@ -127,6 +129,59 @@ TEST(FastPath, AgreesOnNearlyCompleteCodesAndRandomBits) {
         const uint32_t fill = random() % 2;
         for (int i = 0; i < 8 * 40; ++i) w.bits(fill, 1);
         expectPathsAgree(w.data(), "trial " + std::to_string(trial));
+    }
+}
+
+// Streams that hold the fast loop to its budgets, on every path.
+class FastPathLimits : public PathTest {};
+
+// A dynamic block whose header ends at bit 6 of a byte opens with the longest
+// pair there is, 48 bits: length symbol 284 (a 15-bit code, 5 extra bits),
+// distance symbol 29 (a 15-bit code, 13 extra bits), reaching 32 KiB back
+// into a stored block; then comes a 12-bit literal, which the loop looks up
+// from the bits the pair left.
+TEST_P(FastPathLimits, LongestPairRightAfterAnOddHeader) {
+    std::vector<int> literals(285, 0);
+    std::vector<int> distances(30, 0);
+    literals['a'] = 1;
+    literals[256] = 2;
+    for (int length = 3; length <= 14; ++length) literals[static_cast<size_t>('b' + length - 3)] = length;  // 'k': 12
+    literals[284] = literals[283] = 15;
+    for (int length = 1; length <= 14; ++length) distances[static_cast<size_t>(length - 1)] = length;
+    distances[28] = distances[29] = 15;
+    BitWriter w;
+    w.storedBlock(false, randomBytes(32768, 4));
+    deflate_writer::dynamicHeader(w, true, literals, distances);
+    ASSERT_EQ(w.bitCount() % 8, 6U);
+    const deflate_writer::Code literalCode(literals);
+    const deflate_writer::Code distanceCode(distances);
+    deflate_writer::BlockBody{w, literalCode, distanceCode}.lengthCode(284, 31).distanceCode(29, 8191).text("k").end();
+    expectRaw(w.data(), path(), ok(zlibInflateRaw(w.data()), w.data().size()));
+}
+
+// The output grows several times inside one block before a copy reaches
+// past the stream's start: the check must use where the output is now.
+TEST_P(FastPathLimits, DistanceCheckAfterTheOutputMoved) {
+    BitWriter w;
+    BlockBody body = fixedBlock(w, true).text("x");
+    for (int i = 0; i < 100; ++i) body.copy(258, 1);
+    body.copy(3, 32768).end();
+    expectRaw(w.data(), path(), fails(INVALID_DISTANCE));
+}
+
+KORVANE_ALL_PATHS(FastPathLimits);
+
+// What the program runs, the public zlibDecompressAppend, takes the fast
+// path for nearly all of a Huffman-coded stream's bytes.
+TEST(FastPath, IsWhatTheProgramRuns) {
+    const Bytes text = textLike(1 << 20, 8);
+    for (const int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED}) {
+        const Bytes stream = tessel::zlibCompress(text, {.level = 6, .strategy = strategy});
+        ByteBuffer out;
+        fastLoopBytes = 0;
+        EXPECT_EQ(zlibDecompressAppend(stream.data(), stream.size(), out), stream.size());
+        EXPECT_EQ(toBytes(out), text);
+        EXPECT_GT(fastLoopBytes, text.size() - text.size() / 100) << "strategy " << strategy;
     }
 }
 

@@ -96,6 +96,36 @@ TEST_P(ZlibFrame, AppendKeepsEarlierContentOutOfReach) {
     EXPECT_EQ(appendTo(failsLater), (Outcome{prefix, 0, INVALID_BLOCK_TYPE}));
 }
 
+// Records what a watcher is told: "+from,size" per block, "cut size" on failure.
+struct RecordingWatcher final : OutputWatcher {
+    std::vector<std::string> calls;
+    void appended(const uint8_t*, size_t from, size_t size) override {
+        calls.push_back("+" + std::to_string(from) + "," + std::to_string(size));
+    }
+    void cutBack(size_t size) override { calls.push_back("cut " + std::to_string(size)); }
+};
+
+TEST_P(ZlibFrame, WatcherIsShownEachBlockAndTheCut) {
+    BitWriter w;
+    w.bits(0x78, 8).bits(0x01, 8).storedBlock(false, text("abc"));
+    fixedBlock(w, false).text("de").end();
+    BitWriter failing = w;
+    fixedBlock(w, true).copy(4, 5).end();
+    failing.blockHeader(true, 3);
+    for (BitWriter* stream : {&w, &failing}) stream->bytes(Bytes(40, 0));
+    for (const auto& [stream, calls] :
+         {std::pair{w.data(), "+2,5 +5,7 +7,11"}, std::pair{failing.data(), "+2,5 +5,7 cut 2"}}) {
+        ByteBuffer out(text("ok").data(), 2);
+        RecordingWatcher watcher;
+        try {
+            testing::zlibDecompressAppend(stream.data(), stream.size(), out, path(), &watcher);
+        } catch (const DecodeError&) {}
+        std::string seen;
+        for (const std::string& call : watcher.calls) seen += (seen.empty() ? "" : " ") + call;
+        EXPECT_EQ(seen, calls);
+    }
+}
+
 KORVANE_ALL_PATHS(ZlibFrame);
 
 }  // namespace
