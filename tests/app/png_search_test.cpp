@@ -69,7 +69,8 @@ TEST(PngSignatureSearch, KeepsTheFirstSignatureUntilItIsCut) {
     EXPECT_EQ(search.found(), std::optional<size_t>(1));
     search.cutBack(8);
     EXPECT_EQ(search.found(), std::nullopt);
-    search.appended(data, 8, bytes.size());
+    const std::string regrown = bytes.substr(0, 8) + "zz" + SIG;  // the signature's first 7 bytes, then others
+    search.appended(reinterpret_cast<const uint8_t*>(regrown.data()), 8, regrown.size());
     EXPECT_EQ(search.found(), std::optional<size_t>(10));
 }
 
