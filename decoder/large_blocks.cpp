@@ -71,7 +71,9 @@ uint64_t cgroupLimit() {
             continue;
         }
         for (std::string path = line.substr(second + 1);; path.erase(path.rfind('/'))) {
-            limit = std::min(limit, leadingNumber(readSmallFile((root + path + file).c_str()), UINT64_MAX));
+            std::string name = root;
+            name.append(path).append(file);
+            limit = std::min(limit, leadingNumber(readSmallFile(name.c_str()), UINT64_MAX));
             if (path.empty() || path == "/") break;
         }
     }
@@ -152,11 +154,12 @@ size_t roundUp(size_t size) { return (size + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1); 
 void* mapAligned(size_t size) {
     void* raw = ::mmap(nullptr, size + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
-    const auto rawStart = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t start = (rawStart + HUGE_PAGE - 1) & ~uintptr_t{HUGE_PAGE - 1};
-    if (start > rawStart) ::munmap(raw, start - rawStart);
-    if (start - rawStart < HUGE_PAGE) ::munmap(reinterpret_cast<void*>(start + size), HUGE_PAGE - (start - rawStart));
-    return reinterpret_cast<void*>(start);
+    // Trim the unaligned head and the tail that is left over.
+    const size_t head = (HUGE_PAGE - reinterpret_cast<uintptr_t>(raw) % HUGE_PAGE) % HUGE_PAGE;
+    auto* const start = static_cast<uint8_t*>(raw) + head;
+    if (head > 0) ::munmap(raw, head);
+    if (head < HUGE_PAGE) ::munmap(start + size, HUGE_PAGE - head);
+    return start;
 }
 
 bool fits(size_t size, size_t replaced) {
