@@ -80,7 +80,7 @@ public:
     // later costs no move, without making any of it ready. Only a hint: when
     // memory does not allow it, nothing happens.
     void reserveAhead(size_t count) noexcept {
-        if (count > reserved_ - size_ && count <= SIZE_MAX - size_) (void)reallocate(size_ + count);
+        if (count > reserved_ - size_ && count <= SIZE_MAX - size_) (void)growReservation(size_ + count);
     }
 
     void push_back(uint8_t byte) {
