@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "byte_buffer.hpp"
+#include "tessel_format.hpp"
 #include "zlib_decompress.hpp"
 
 namespace {
@@ -78,9 +79,10 @@ DataSet loadDataSet(const std::string& dir, const std::string& name) {
     if (inflateInit(&z) != Z_OK) throw std::runtime_error("inflateInit failed");
     std::vector<uint8_t> chunk(size_t{1} << 20);
     const size_t fileSize = set.file.size();
-    for (size_t offset = 0; offset + 32 < fileSize;) {
-        if (std::memcmp(set.file.data() + offset + 4, "CompressionFile", 15) != 0) break;
-        const size_t start = offset + 32;
+    for (size_t offset = 0; offset + korvane::BLOCK_HEADER_SIZE < fileSize;) {
+        if (std::memcmp(set.file.data() + offset + korvane::MAGIC_OFFSET, korvane::MAGIC, korvane::MAGIC_SIZE) != 0)
+            break;
+        const size_t start = offset + korvane::BLOCK_HEADER_SIZE;
         inflateReset(&z);
         z.next_in = set.file.data() + start;
         z.avail_in = static_cast<uInt>(std::min<size_t>(fileSize - start, UINT32_MAX));

@@ -15,6 +15,8 @@
 #include <new>
 #include <string>
 
+#include "tessel_format.hpp"
+
 namespace peer {
 
 Buffer::~Buffer() { std::free(data_); }
@@ -55,11 +57,8 @@ void complain(const std::string& line) {
     std::fputc('\n', stderr);
 }
 
-constexpr size_t HEADER_SIZE = 32;
-constexpr size_t MAGIC_OFFSET = 4;
-constexpr char MAGIC[] = "CompressionFile";
-constexpr size_t MAGIC_SIZE = sizeof(MAGIC) - 1;
-constexpr uint8_t PNG_SIGNATURE[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+using korvane::BLOCK_HEADER_SIZE, korvane::MAGIC, korvane::MAGIC_OFFSET, korvane::MAGIC_SIZE, korvane::PNG_SIGNATURE,
+    korvane::PNG_SIGNATURE_SIZE;
 
 std::string outputPathFor(const std::string& input) {
     const size_t dot = input.rfind('.');
@@ -130,7 +129,7 @@ bool walkContainer(const Buffer& file, StreamDecoder& decoder, Buffer& joined) {
     const uint64_t fileSize = file.size();
     uint64_t offset = 0;
     int64_t blockCount = 0;
-    while (offset + HEADER_SIZE < fileSize) {
+    while (offset + BLOCK_HEADER_SIZE < fileSize) {
         if (std::memcmp(file.data() + offset + MAGIC_OFFSET, MAGIC, MAGIC_SIZE) != 0) {
             if (blockCount == 0) {
                 complain("Error: file is not a valid Tessel (CompressionFile)");
@@ -139,7 +138,7 @@ bool walkContainer(const Buffer& file, StreamDecoder& decoder, Buffer& joined) {
             break;
         }
         ++blockCount;
-        const uint64_t streamStart = offset + HEADER_SIZE;
+        const uint64_t streamStart = offset + BLOCK_HEADER_SIZE;
         const size_t before = joined.size();
         size_t consumed = 0;
         try {
@@ -180,12 +179,12 @@ int runChecked(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFac
 
     const uint8_t* const begin = joined.data();
     const uint8_t* found = nullptr;
-    if (joined.size() >= sizeof PNG_SIGNATURE) {
-        const uint8_t* const last = begin + (joined.size() - sizeof PNG_SIGNATURE);
+    if (joined.size() >= PNG_SIGNATURE_SIZE) {
+        const uint8_t* const last = begin + (joined.size() - PNG_SIGNATURE_SIZE);
         for (const uint8_t* p = begin; p <= last; ++p) {
             p = static_cast<const uint8_t*>(std::memchr(p, PNG_SIGNATURE[0], static_cast<size_t>(last - p) + 1));
             if (p == nullptr) break;
-            if (std::memcmp(p, PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
+            if (std::memcmp(p, PNG_SIGNATURE, PNG_SIGNATURE_SIZE) == 0) {
                 found = p;
                 break;
             }
