@@ -1,9 +1,10 @@
-// bench-measure: runs a command and reports its wall time and peak memory.
+// bench-measure: runs a command and reports its wall time, CPU time and peak
+// memory.
 //
 //   bench-measure COMMAND [ARG...]
 //
 // The command's standard output and error go to /dev/null. Prints one line,
-//   wall_s=<seconds> maxrss_kb=<peak resident set, KiB> exit=<status>
+//   wall_s=<seconds> user_s=<seconds> sys_s=<seconds> maxrss_kb=<peak resident set, KiB> exit=<status>
 // where exit is the command's exit status, or 128 + signal number when a
 // signal ended it, or 127 when it could not be started. Exits 0 when the
 // measurement itself worked.
@@ -52,7 +53,11 @@ int main(int argc, char** argv) {
     }
     const double seconds =
         static_cast<double>(stop.tv_sec - start.tv_sec) + static_cast<double>(stop.tv_nsec - start.tv_nsec) * 1e-9;
+    const auto cpuSeconds = [](timeval t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::printf("wall_s=%.6f maxrss_kb=%ld exit=%d\n", seconds, usage.ru_maxrss, exitCode);
+    std::printf("wall_s=%.6f user_s=%.6f sys_s=%.6f maxrss_kb=%ld exit=%d\n", seconds, cpuSeconds(usage.ru_utime),
+                cpuSeconds(usage.ru_stime), usage.ru_maxrss, exitCode);
     return 0;
 }
