@@ -26,11 +26,7 @@ TEST(ByteBuffer, KeepsItsBytesWhileItGrows) {
         chunk.resize(size_t{1} << (random() % 23));
         std::fill(chunk.begin(), chunk.end(), static_cast<uint8_t>(random()));
         chunk.front() = static_cast<uint8_t>(expected.size());
-        if (chunk.size() == 1) {
-            buffer.push_back(chunk[0]);
-        } else {
-            buffer.append(chunk.data(), chunk.size());
-        }
+        chunk.size() == 1 ? buffer.push_back(chunk[0]) : buffer.append(chunk.data(), chunk.size());
         expected.insert(expected.end(), chunk.begin(), chunk.end());
         ASSERT_GE(buffer.capacity(), buffer.size());
     }

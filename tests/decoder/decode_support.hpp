@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared helpers of the decoder tests: running a decode into a comparable
-// result, running tests over both decode paths, and test data.
+// result, running tests over every decode path, and test data.
 
 #include <gtest/gtest.h>
 
@@ -32,49 +32,44 @@ inline Outcome ok(const std::string& text, size_t consumed) { return ok(Bytes(te
 inline Outcome fails(const char* message) { return {{}, 0, message}; }
 
 inline void PrintTo(const Outcome& o, std::ostream* os) {
-    if (!o.error.empty()) *os << "error \"" << o.error << "\", ";
-    *os << o.bytes.size() << " bytes, consumed " << o.consumed << ":";
+    *os << (o.error.empty() ? "" : "error \"" + o.error + "\", ") << o.bytes.size() << " bytes, consumed " << o.consumed
+        << ":";
     for (size_t i = 0; i < o.bytes.size() && i < 48; ++i) *os << ' ' << static_cast<int>(o.bytes[i]);
     if (o.bytes.size() > 48) *os << " ...";
 }
 
-inline Bytes toBytes(const ByteBuffer& buffer) { return Bytes(buffer.begin(), buffer.end()); }
-
-// A raw DEFLATE stream through StreamDecoder; consumed is its bytesConsumed.
-inline Outcome inflateRaw(const Bytes& stream, DecodePath path) {
-    try {
-        StreamDecoder decoder;
-        DecoderTesting::setPath(decoder, path);
-        ByteBuffer out = decoder.decode(stream.data(), stream.size());
-        return ok(toBytes(out), decoder.bytesConsumed);
-    } catch (const DecodeError& e) {
-        return fails(e.what());
-    }
-}
-
-// A zlib stream through zlibDecompress.
-inline Outcome inflateZlib(const Bytes& stream, DecodePath path) {
-    try {
-        size_t consumed = 0;
-        ByteBuffer out = testing::zlibDecompress(stream.data(), stream.size(), consumed, path);
-        return ok(toBytes(out), consumed);
-    } catch (const DecodeError& e) {
-        return fails(e.what());
-    }
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 // A zlib stream through zlibDecompressAppend onto `earlier`: the whole buffer
-// afterwards, also after an error, and the consumed count.
-inline Outcome inflateAppend(const Bytes& earlier, const Bytes& stream, DecodePath path) {
+// afterwards (also after an error) and the consumed count, or the error.
+inline Outcome inflateAppend(const Bytes& earlier, const Bytes& stream, DecodePath path,
+                             OutputWatcher* watcher = nullptr) {
     ByteBuffer out(earlier.data(), earlier.size());
     Outcome result;
     try {
-        result.consumed = testing::zlibDecompressAppend(stream.data(), stream.size(), out, path);
+        result.consumed = testing::zlibDecompressAppend(stream.data(), stream.size(), out, path, watcher);
     } catch (const DecodeError& e) {
         result.error = e.what();
     }
-    result.bytes = toBytes(out);
+    result.bytes.assign(out.begin(), out.end());
     return result;
+}
+inline Outcome inflateZlib(const Bytes& stream, DecodePath path) { return inflateAppend({}, stream, path); }
+
+// A raw DEFLATE stream through StreamDecoder; consumed is its bytesConsumed.
+inline Outcome inflateRaw(const Bytes& stream, DecodePath path) {
+    StreamDecoder decoder;
+    DecoderTesting::setPath(decoder, path);
+    try {
+        const ByteBuffer out = decoder.decode(stream.data(), stream.size());
+        return ok(Bytes(out.begin(), out.end()), decoder.bytesConsumed);
+    } catch (const DecodeError& e) {
+        return fails(e.what());
+    }
 }
 
 // Checks a raw stream. A decode that stopped for any reason other than running
@@ -84,11 +79,9 @@ inline Outcome inflateAppend(const Bytes& earlier, const Bytes& stream, DecodePa
 inline void expectRaw(const Bytes& stream, DecodePath path, const Outcome& expected) {
     EXPECT_EQ(inflateRaw(stream, path), expected);
     if (expected.error == UNEXPECTED_END) return;
-    for (uint8_t fill : {uint8_t{0x00}, uint8_t{0xFF}}) {
-        Bytes padded = stream;
-        padded.insert(padded.end(), 64, fill);
-        EXPECT_EQ(inflateRaw(padded, path), expected) << "with 64 bytes " << static_cast<int>(fill) << " appended";
-    }
+    for (int fill : {0x00, 0xFF})
+        EXPECT_EQ(inflateRaw(stream + Bytes(64, static_cast<uint8_t>(fill)), path), expected)
+            << "with 64 bytes " << fill;
 }
 
 struct StreamCase {

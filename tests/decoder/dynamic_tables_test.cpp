@@ -19,12 +19,6 @@ using namespace deflate_writer;
 using HeaderRead = std::pair<std::vector<int>, std::string>;
 
 std::vector<int> rep(size_t count, int value) { return std::vector<int>(count, value); }
-std::vector<int> operator+(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-const std::vector<int> ALL_FIVE(19, 5);  // a code-length code in which every symbol has a 5-bit code
 
 // Reads the dynamic header that follows the 3-bit block header in `data`, with
 // the bit-at-a-time reader or the fast one: the lengths, then the counts (or
@@ -36,11 +30,7 @@ HeaderRead readHeader(const Bytes& data, bool fast) {
     FastCodeLengthCode code;
     HeaderRead result;
     try {
-        bool done = true;
-        if (fast)
-            done = readDynamicLengthsFast(reader, read, code);
-        else
-            readDynamicLengths(reader, read);
+        const bool done = fast ? readDynamicLengthsFast(reader, read, code) : (readDynamicLengths(reader, read), true);
         result.second = done ? "HLIT " + std::to_string(read.litLenCount) + ", HDIST " + std::to_string(read.distCount)
                              : "handed over";
         if (done) result.first.assign(read.lengths.begin(), read.lengths.begin() + static_cast<long>(read.count));
@@ -67,36 +57,34 @@ void expectHeader(int hlit, int hdist, int hclen, const std::vector<int>& codeLe
     dynamicHeader(w, true, hlit, hdist, hclen, codeLengthLengths, ops);
     const std::string counts = "HLIT " + std::to_string(hlit) + ", HDIST " + std::to_string(hdist);
     const std::string read = (error != nullptr ? error : counts) + ", " + std::to_string(w.bitCount()) + " bits";
-    w.bytes(Bytes(24, 0xFF));
-    expectReads(w.data(), {expected, read});
+    expectReads(w.bytes(Bytes(24, 0xFF)).data(), {expected, read});
 }
 
 TEST(DynamicTables, WorkedExample) {
     const Bytes zlib = {0x78, 0x01, 0x05, 0xC1, 0x01, 0x01, 0x00, 0x00, 0x00, 0x80, 0x90, 0xAD,
                         0xFA, 0x3F, 0x22, 0x00, 0x00, 0xA0, 0x01, 0x57, 0x9D, 0x07, 0xF7};
-    const Outcome expected = ok(std::string(20, 'a') + "b", 23);
     for (const DecodePath path : {DecodePath::Fast, DecodePath::FastPortable, DecodePath::Reference})
-        EXPECT_EQ(inflateZlib(zlib, path), expected);
+        EXPECT_EQ(inflateZlib(zlib, path), ok(std::string(20, 'a') + "b", 23));
     // HLIT 257, HDIST 2, HCLEN 18; 97 zeros, 1, 2, 138 zeros, 19 zeros, 2, 1, 1.
-    Bytes deflate(zlib.begin() + 2, zlib.end());
-    deflate.resize(deflate.size() + 16);  // room for the fast reader
-    expectReads(deflate, {rep(97, 0) + std::vector<int>{1, 2} + rep(157, 0) + std::vector<int>{2, 1, 1},
-                          "HLIT 257, HDIST 2, 105 bits"});
+    expectReads(
+        Bytes(zlib.begin() + 2, zlib.end()) + Bytes(16, 0),  // room for the fast reader
+        {rep(97, 0) + std::vector<int>{1, 2} + rep(157, 0) + std::vector<int>{2, 1, 1}, "HLIT 257, HDIST 2, 105 bits"});
 }
 
 TEST(DynamicTables, LengthRunsAndCounts) {
+    const std::vector<int> allFive(19, 5);  // every code-length symbol has a 5-bit code
     // Every run size; a 16 first repeats 0.
-    expectHeader(257, 5, 19, ALL_FIVE,
+    expectHeader(257, 5, 19, allFive,
                  {{16, 0}, {8}, {16, 0}, {16, 3}, {17, 0}, {17, 7}, {18, 0}, {15}, {1}, {18, 127}, {18, 74}},
                  rep(3, 0) + rep(10, 8) + rep(3 + 10 + 11, 0) + std::vector<int>{15, 1} + rep(138 + 85, 0));
     // A 16 crosses into the distance lengths.
-    expectHeader(257, 4, 19, ALL_FIVE, {{18, 127}, {18, 107}, {7}, {16, 1}}, rep(256, 0) + rep(5, 7));
+    expectHeader(257, 4, 19, allFive, {{18, 127}, {18, 107}, {7}, {16, 1}}, rep(256, 0) + rep(5, 7));
     // An 18 overshoots by 128; the excess is dropped.
-    expectHeader(257, 1, 19, ALL_FIVE, {{18, 127}, {18, 98}, {9}, {18, 127}},
+    expectHeader(257, 1, 19, allFive, {{18, 127}, {18, 98}, {9}, {18, 127}},
                  rep(247, 0) + std::vector<int>{9} + rep(10, 0));
     // HLIT 288 and HDIST 32; a 16 overshoots.
     expectHeader(
-        288, 32, 19, ALL_FIVE,
+        288, 32, 19, allFive,
         {{2}, {16, 3}, {18, 127}, {18, 127}, {17, 2}, {3}, {16, 3}, {16, 3}, {16, 3}, {16, 3}, {16, 3}, {16, 0}},
         rep(7, 2) + rep(281, 0) + rep(32, 3));
     // HCLEN 4: only the lengths of 16, 17, 18 and 0 are sent; 0 and 18 get 1-bit codes.
@@ -108,31 +96,21 @@ TEST(DynamicTables, LengthRunsAndCounts) {
 
 using DynamicBlock = PathTest;
 
-// A dynamic block that sends the given lengths plainly, then its body.
+// A dynamic block after the bits of `w` that sends the given lengths plainly, then its body.
 template <class Body>
-void dynamicBlock(BitWriter& w, bool final, const std::vector<int>& literalLengths,
-                  const std::vector<int>& distanceLengths, Body write) {
-    dynamicHeader(w, final, literalLengths, distanceLengths);
-    const Code literals(literalLengths);
-    const Code distances(distanceLengths);
-    BlockBody body{w, literals, distances};
+BitWriter dynamic(const std::vector<int>& literalLengths, const std::vector<int>& distanceLengths, Body write,
+                  BitWriter w = {}, bool final = true) {
+    const Code literals(literalLengths), distances(distanceLengths);
+    BlockBody body{dynamicHeader(w, final, literalLengths, distanceLengths), literals, distances};
     write(body);
-}
-
-template <class Body>
-Bytes dynamic(const std::vector<int>& literalLengths, const std::vector<int>& distanceLengths, Body write) {
-    BitWriter w;
-    dynamicBlock(w, true, literalLengths, distanceLengths, write);
-    return w.data();
+    return w;
 }
 
 // A final dynamic block with an explicit header and a body of raw bits in arrival order.
 Bytes dynamicRaw(int hlit, int hdist, int hclen, const std::vector<int>& codeLengthLengths,
                  const std::vector<LengthOp>& ops, const std::string& bits) {
     BitWriter w;
-    dynamicHeader(w, true, hlit, hdist, hclen, codeLengthLengths, ops);
-    w.arrival(bits);
-    return w.data();
+    return dynamicHeader(w, true, hlit, hdist, hclen, codeLengthLengths, ops).arrival(bits).data();
 }
 
 TEST_P(DynamicBlock, OddButAcceptedCodes) {
@@ -150,65 +128,63 @@ TEST_P(DynamicBlock, OddButAcceptedCodes) {
                                             {{18, 86}, {2}, {2}, {18, 127}, {18, 8}, {2}, {2}}, "01 00 01 10");
     // The span ends right after the 2-bit code of length symbol 265, before its extra bit.
     const Bytes extraCut = dynamic(withLength, noDist, [](BlockBody& b) {
-        while (b.w.bitCount() % 8 != 6) b.literal('a');
-        b.literal(265);
-    });
+                               while (b.w.bitCount() % 8 != 6) b.literal('a');
+                               b.literal(265);
+                           }).data();
+    // A complete literal code with lengths 1 to 15 and a complete distance code
+    // with lengths 1 to 15; every long code is used.
+    std::vector<int> longLit = rep(266, 0);
+    for (int i = 0; i < 13; ++i) longLit['a' + static_cast<size_t>(i)] = i + 1;
+    longLit[265] = 14;  // a length with 1 extra bit, read apart from its code
+    longLit['z'] = longLit[256] = 15;
+    std::vector<int> longDist = rep(16, 15);
+    for (int i = 0; i < 14; ++i) longDist[static_cast<size_t>(i)] = i + 1;
+    const Bytes longCodes = dynamic(longLit, longDist, [](BlockBody& b) {
+                                for (int i = 0; i < 300; ++i) b.literal('a' + (i * 5) % 13);
+                                for (int d = 0; d < 16; ++d)
+                                    b.lengthCode(265, static_cast<uint32_t>(d) % 2)
+                                        .distanceCode(d, static_cast<uint32_t>(d) % 2)
+                                        .literal('z');
+                                b.end();
+                            }).data();
+    // The same bits mean 'a' in the first block and 'b' in the second; the
+    // second block's copy reaches back into the first.
+    const BitWriter first = dynamic(
+        lengthsFor(257, {{'a', 1}, {256, 1}}), noDist, [](BlockBody& b) { b.text("aaa").end(); }, {}, false);
+    const Bytes twoBlocks = dynamic(
+                                lengthsFor(258, {{'b', 1}, {256, 2}, {257, 2}}), lengthsFor(4, {{3, 1}}),
+                                [](BlockBody& b) { b.text("b").copy(3, 4).end(); }, first)
+                                .data();
 
     const std::vector<StreamCase> cases = {
-        whole("HLIT 288, HDIST 32", dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").copy(3, 1).end(); }),
+        whole("HLIT 288, HDIST 32", dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").copy(3, 1).end(); }).data(),
               "abbbb"),
-        {"length symbol 286 used", dynamic(wide, wideDist, [](BlockBody& b) { b.text("a").literal(286); }),
+        {"length symbol 286 used", dynamic(wide, wideDist, [](BlockBody& b) { b.text("a").literal(286); }).data(),
          fails(INVALID_LENGTH_CODE)},
         {"distance symbol 31 used",
-         dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").lengthCode(257, 0).distances.write(b.w, 31); }),
+         dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").lengthCode(257, 0).distances.write(b.w, 31); }).data(),
          fails(INVALID_DISTANCE_CODE)},
         whole("no distance codes, literals only",
-              dynamic(withLength, noDist, [](BlockBody& b) { b.text("aaa").end(); }), "aaa"),
+              dynamic(withLength, noDist, [](BlockBody& b) { b.text("aaa").end(); }).data(), "aaa"),
         {"no distance codes, then a length symbol",
-         dynamic(withLength, noDist, [](BlockBody& b) { b.text("a").lengthCode(265, 1).end(); }),
+         dynamic(withLength, noDist, [](BlockBody& b) { b.text("a").lengthCode(265, 1).end(); }).data(),
          fails(EMPTY_HUFFMAN_TREE)},
         {"no distance codes, length extra bit past the span", extraCut, fails(UNEXPECTED_END)},
         {"HCLEN 4 leaves no literal codes",
          dynamicRaw(257, 1, 4, lengthsFor(19, {{0, 1}, {18, 1}}), {{18, 127}, {0}, {18, 107}, {0}}, "0000"),
          fails(EMPTY_HUFFMAN_TREE)},
         {"no end-of-block code",
-         dynamic(lengthsFor(257, {{'a', 1}, {'b', 1}}), noDist, [](BlockBody& b) { b.text("abab"); }),
+         dynamic(lengthsFor(257, {{'a', 1}, {'b', 1}}), noDist, [](BlockBody& b) { b.text("abab"); }).data(),
          fails(UNEXPECTED_END)},
-        whole("over-subscribed literal code", dynamic(overLit, {1}, [](BlockBody& b) { b.w.arrival("10 11 10 00"); }),
-              "bcb"),
+        whole("over-subscribed literal code",
+              dynamic(overLit, {1}, [](BlockBody& b) { b.w.arrival("10 11 10 00"); }).data(), "bcb"),
         whole("over-subscribed code-length code", overCodeLength, "bab"),
         {"incomplete code-length code, free pattern",
          dynamicRaw(257, 1, 4, lengthsFor(19, {{18, 1}}), {}, "1 000000000000000"), fails(INVALID_HUFFMAN_CODE)},
+        whole("codes of 1 to 15 bits, against zlib", longCodes, zlibInflateRaw(longCodes)),
+        whole("each block has its own tables", twoBlocks, "aaabaaa"),
     };
     expectCases(cases, path());
-}
-
-TEST_P(DynamicBlock, LongCodesAgainstZlib) {
-    // A complete literal code with lengths 1 to 15 and a complete distance code
-    // with lengths 1 to 15; every long code is used, checked against zlib.
-    std::vector<int> lit = rep(259, 0);
-    for (int i = 0; i < 13; ++i) lit['a' + static_cast<size_t>(i)] = i + 1;
-    lit[258] = 14;
-    lit['z'] = 15;
-    lit[256] = 15;
-    std::vector<int> dist = rep(16, 15);
-    for (int i = 0; i < 14; ++i) dist[static_cast<size_t>(i)] = i + 1;
-    const Bytes stream = dynamic(lit, dist, [](BlockBody& b) {
-        for (int i = 0; i < 300; ++i) b.literal('a' + (i * 5) % 13);
-        for (int d = 0; d < 16; ++d) b.lengthCode(258, 0).distanceCode(d, static_cast<uint32_t>(d) % 2).literal('z');
-        b.end();
-    });
-    expectRaw(stream, path(), ok(zlibInflateRaw(stream), stream.size()));
-}
-
-TEST_P(DynamicBlock, EachBlockHasItsOwnTables) {
-    // The same bits mean 'a' in the first block and 'b' in the second; the
-    // second block's copy reaches back into the first.
-    BitWriter w;
-    dynamicBlock(w, false, lengthsFor(257, {{'a', 1}, {256, 1}}), rep(1, 0), [](BlockBody& b) { b.text("aaa").end(); });
-    dynamicBlock(w, true, lengthsFor(258, {{'b', 1}, {256, 2}, {257, 2}}), lengthsFor(4, {{3, 1}}),
-                 [](BlockBody& b) { b.text("b").copy(3, 4).end(); });
-    expectRaw(w.data(), path(), ok("aaabaaa", w.data().size()));
 }
 
 KORVANE_ALL_PATHS(DynamicBlock);
