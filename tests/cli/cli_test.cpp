@@ -1,9 +1,19 @@
-// Arguments, output naming and the report lines around them.
+// The Korvane executable end to end: arguments and output naming, the block
+// walk and the PNG search, inputs that cannot be read, outputs that cannot be
+// written, memory that runs out. Each run is checked whole: standard output
+// and error, exit status, the files left behind and what they hold.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <csignal>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../decoder/deflate_writer.hpp"
 #include "cli_fixture.hpp"
-#include "driver.hpp"
 
 namespace clitest {
 namespace {
@@ -12,28 +22,13 @@ namespace {
 // at all, Linux may pass an empty one: either way the name part is empty.
 TEST_F(CliTest, NoArgumentsPrintBannerAndUsageWithTheInvocationName) {
     if (!testWrapper().empty()) GTEST_SKIP() << "the wrapper decides argv[0]";
-    put("in.tessel", exampleContainer());
+    put("in.tessel", EXAMPLE);
     for (const std::optional<std::string>& argv0 : std::vector<std::optional<std::string>>{"./my tools/kv.v2", {}})
         expectRun({},
                   BANNER + "Usage: " + argv0.value_or("") +
                       " <input_file> [output_file.png]\n\nExtracts PNG image from Tessel (CompressionFile) format.\n"
                       "If output file is not specified, uses input filename with .png extension.\n",
                   "", 1, {"in.tessel"}, {.argv0 = argv0});
-}
-
-// An empty first argument gives the bare output name ".png"; neither it nor
-// a missing file can be opened, and nothing is written.
-TEST_F(CliTest, InputThatCannotBeOpened) {
-    expectRun({""}, reportStart("", ".png"), "Could not open file: \n", 1, {});
-    expectRun({"absent.tessel"}, reportStart("absent.tessel", "absent.png"), "Could not open file: absent.tessel\n", 1,
-              {});
-}
-
-TEST_F(CliTest, OutputInMissingDirectoryCannotBeCreated) {
-    put("in.tessel", exampleContainer());
-    expectRun({"in.tessel", "no/such/dir/out.png"},
-              reportStart("in.tessel", "no/such/dir/out.png", 51) + EXAMPLE_REPORT,
-              "Could not create file: no/such/dir/out.png\n", 1, {"in.tessel"});
 }
 
 struct OutputCase {
@@ -48,42 +43,188 @@ class OutputPath : public CliTest, public ::testing::WithParamInterface<OutputCa
 // at the output path must end up truncated; when the output is the input
 // itself, the input has been read whole before that.
 TEST_P(OutputPath, ReceivesExactlyThePng) {
-    const std::vector<std::string>& args = GetParam().args;
-    const std::string& output = GetParam().output;
+    const auto& [name, args, output] = GetParam();
     put(output, Bytes(1000, 'x'));
-    put(args[0], exampleContainer());
-    expectRun(args, reportStart(args[0], output, 51) + EXAMPLE_REPORT + successLines(output), "", 0, {args[0], output});
-    EXPECT_EQ(get(output), PNG_SIGNATURE);
+    put(args[0], EXAMPLE);
+    expectRun(args, reportStart(args[0], output, 51) + EXAMPLE_REPORT + successLine(output), "", 0, {args[0], output});
+    EXPECT_EQ(get(output), SIGNATURE);
 }
 
 // An explicit output is used unchanged; a derived one replaces everything
-// from the last dot, even one in the directory part.
+// from the last dot, even one in the directory part, or adds ".png" to a name
+// without a dot.
 INSTANTIATE_TEST_SUITE_P(
     Cli, OutputPath,
     ::testing::Values(OutputCase{"ExplicitNoExtension", {"in.tessel", "picture"}, "picture"},
                       OutputCase{"ExtraArgumentsIgnored", {"in.tessel", "out.png", "third.png", "--x"}, "out.png"},
-                      OutputCase{"ExplicitSameAsInput", {"x.tessel", "x.tessel"}, "x.tessel"},
-                      OutputCase{"DerivedFromDirectoryDot", {"dir.old/archive"}, "dir.png"},
+                      OutputCase{"DerivedFromTheLastDot", {"dir.old/a.b/archive"}, "dir.old/a.png"},
+                      OutputCase{"DerivedWithoutDot", {"archive"}, "archive.png"},
                       OutputCase{"DerivedNonAscii",
                                  {"caf\u00e9 \u0444\u043e\u0442\u043e.tessel"},
                                  "caf\u00e9 \u0444\u043e\u0442\u043e.png"},
                       OutputCase{"DerivedSameAsInput", {"x.png"}, "x.png"}),
-    ByName());
+    [](const auto& param) { return std::string(param.param.name); });
 
-TEST(DeriveOutputPath, ReplacesFromTheLastDotAnywhere) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"photo.dat", "photo.png"},
-        {"a.b.c", "a.b.png"},
-        {"noext", "noext.png"},
-        {"name.", "name.png"},
-        {".hidden", ".png"},
-        {"dir.old/archive", "dir.png"},
-        {"", ".png"},
-        {"./in", ".png"},
-        {"../data/file", "..png"},
-        {"x.png", "x.png"},
-    };
-    for (const auto& [input, output] : cases) EXPECT_EQ(korvane::deriveOutputPath(input), output) << input;
+// An empty first argument gives the bare output name ".png". An input that
+// cannot be opened (or read whole: sysfs reports 4096 bytes for a file that
+// holds a few) leaves nothing written; so does an output that cannot be
+// created or written (/dev/full opens fine and fails every write, which
+// reaches the system at once, and adds no message).
+TEST_F(CliTest, FilesThatCannotBeReadOrWritten) {
+    expectRun({""}, reportStart("", ".png"), "Could not open file: \n", 1, {});
+    expectRun({"absent.tessel"}, reportStart("absent.tessel", "absent.png"), "Could not open file: absent.tessel\n", 1,
+              {});
+    const std::string sysfs = "/sys/devices/system/cpu/online";
+    if (fs::exists(sysfs))
+        expectRun({sysfs, "out.png"}, reportStart(sysfs, "out.png"), "Error reading file: " + sysfs + "\n", 1, {});
+    put("in.tessel", EXAMPLE);
+    expectRun({"in.tessel", "no/such/dir/out.png"},
+              reportStart("in.tessel", "no/such/dir/out.png", 51) + EXAMPLE_REPORT,
+              "Could not create file: no/such/dir/out.png\n", 1, {"in.tessel"});
+    if (fs::exists("/dev/full"))
+        expectRun({"in.tessel", "/dev/full"}, reportStart("in.tessel", "/dev/full", 51) + EXAMPLE_REPORT, "", 1,
+                  {"in.tessel"});
+}
+
+// Memory that runs out, here under an address-space limit, ends the run with
+// a line that says so, and nothing is written.
+TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#endif
+    if (!testWrapper().empty()) GTEST_SKIP() << "the limit would apply to the wrapper";
+    constexpr uint64_t LIMIT = uint64_t{64} << 20;
+    const RunOptions limited{.addressSpaceLimit = LIMIT};
+    // A stream that decodes to zeros, twice the limit: a literal, then copies of 258 at distance 1.
+    deflate_writer::BitWriter stream;
+    auto body = deflate_writer::fixedBlock(stream.bits(0x78, 8).bits(0x01, 8), true).literal(0);
+    for (uint64_t done = 1; done + 258 <= 2 * LIMIT; done += 258) body.copy(258, 1);
+    body.end();
+    const Bytes bomb = join({tessel::blockHeader(1), stream.bytes(Bytes(4, 0)).data()});
+    put("bomb.tessel", bomb);
+    const RunResult result = runProgram(dir_, {"bomb.tessel"}, limited);
+    EXPECT_EQ(result.out, reportStart("bomb.tessel", "bomb.png", bomb.size()));
+    std::smatch decoded;
+    ASSERT_TRUE(std::regex_match(
+        result.err, decoded, std::regex("Decompression error in block 1: out of memory after (\\d+) decoded bytes\n")))
+        << result.err;
+    EXPECT_GT(std::stoull(decoded[1]), LIMIT / 4);
+    EXPECT_LT(std::stoull(decoded[1]), LIMIT);
+    EXPECT_EQ(result.status, 1);
+
+    // A file larger than the limit, which takes no disk as a sparse file.
+    fs::resize_file(path("bomb.tessel"), LIMIT * 2);
+    expectRun({"bomb.tessel"}, reportStart("bomb.tessel", "bomb.png"),
+              "Not enough memory to read file: bomb.tessel (" + std::to_string(LIMIT * 2) + " bytes)\n", 1,
+              {"bomb.tessel"}, limited);
+}
+
+const std::string SIG(SIGNATURE.begin(), SIGNATURE.end());
+const std::string LEAD_IN = "Tessel lead-in\n";  // 15 bytes, no signature
+const std::string PNG_BODY = SIG + std::string("\0\0\0\x0dIHDR fake image body, never parsed", 38);
+
+Bytes compress(const std::string& data) { return tessel::zlibCompress(bytesOf(data)); }
+Bytes containerOf(const std::vector<Bytes>& streams) { return tessel::makeContainer(streams); }
+const Bytes TWO_BLOCKS = containerOf({compress(LEAD_IN), compress(PNG_BODY)});  // the lead-in, then a PNG
+
+struct ContainerCase {
+    std::string name;
+    Bytes container;
+    std::string outAfterSize;  // the report after the file size line, up to the success line
+    std::string err;
+    Bytes png;  // what in.png holds; empty: nothing is written and the status is 1
+};
+
+class Container : public CliTest, public ::testing::WithParamInterface<ContainerCase> {};
+
+TEST_P(Container, ReportsEveryBlockAndWritesFromTheFirstSignature) {
+    const auto& [name, container, outAfterSize, err, png] = GetParam();
+    put("in.tessel", container);
+    const bool written = !png.empty();
+    expectRun(
+        {"in.tessel"},
+        reportStart("in.tessel", "in.png", container.size()) + outAfterSize + (written ? successLine("in.png") : ""),
+        err, written ? 0 : 1,
+        written ? std::set<std::string>{"in.png", "in.tessel"} : std::set<std::string>{"in.tessel"});
+    EXPECT_EQ(written ? get("in.png") : png, png);
+}
+
+// A container whose blocks decode to `blocks`, with the first signature at `offset`.
+ContainerCase decoded(std::string name, Bytes container, const std::vector<std::string>& blocks,
+                      std::optional<size_t> offset) {
+    std::vector<size_t> sizes;
+    std::string joined;
+    for (const std::string& block : blocks) sizes.push_back(block.size()), joined += block;
+    return {std::move(name), std::move(container), decodedLines(sizes, offset), offset ? "" : NO_SIGNATURE,
+            offset ? bytesOf(joined.substr(*offset)) : Bytes{}};
+}
+// One block per string, which it decodes to.
+ContainerCase search(std::string name, const std::vector<std::string>& blocks, std::optional<size_t> offset) {
+    std::vector<Bytes> streams;
+    for (const std::string& block : blocks) streams.push_back(compress(block));
+    return decoded(std::move(name), containerOf(streams), blocks, offset);
+}
+
+ContainerCase notTessel(const char* name, size_t at, uint8_t value) {
+    Bytes bytes = EXAMPLE;
+    bytes[at] = value;
+    return {name, bytes, "", "Error: file is not a valid Tessel (CompressionFile)\n", {}};
+}
+// Blocks 1 and 2 already hold a PNG: a failing third block must still end the run.
+ContainerCase badThirdBlock(const char* name, const Bytes& stream, const std::string& message) {
+    return {name,
+            join({TWO_BLOCKS, tessel::blockHeader(3), stream}),
+            "Block 1: decompressed 15 bytes\nBlock 2: decompressed 46 bytes\n",
+            "Decompression error in block 3: " + message + "\n",
+            {}};
+}
+// Made from examples/preamble.txt (78 bytes) and the PNG in
+// examples/calculator.png with its image data stored (see README).
+ContainerCase shippedSample() {
+    const std::string calculator = fs::path(KORVANE_SAMPLE).parent_path() / "calculator.png";
+    return {"ShippedSample", tessel::readWholeFile(KORVANE_SAMPLE), decodedLines({1430, 1430, 1430}, 78), "",
+            tessel::pngWithStoredImageData(tessel::readWholeFile(calculator))};
+}
+// One stream whose DEFLATE blocks (stored, fixed, dynamic) split the signature
+// twice, the search being fed block by block.
+ContainerCase splitInsideOneStream() {
+    const std::string data = "ab" + SIG + "body";
+    const tessel::Piece pieces[] = {{4, 0, Z_DEFAULT_STRATEGY}, {3, 6, Z_FIXED}, {100, 9, Z_DEFAULT_STRATEGY}};
+    return decoded("SplitInsideOneStream", containerOf({tessel::zlibCompressPieces(bytesOf(data), pieces)}), {data}, 2);
+}
+
+// Up to 32 bytes no header is looked at, even a complete one: the walk needs
+// at least one byte after the header. Bytes after the last stream that do not
+// start a block are ignored; the 4-byte trailer is counted but never read.
+// Blocks that decode to nothing are counted and skipped. DistanceBeforeOutput:
+// a fixed-code block whose first symbols are length 257 and distance code 0.
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Container,
+    ::testing::Values(
+        decoded("Empty", {}, {}, std::nullopt),
+        decoded("Short", Bytes(EXAMPLE.begin(), EXAMPLE.begin() + 32), {}, std::nullopt),
+        notTessel("FirstMagicByteLowercase", 4, 'c'), notTessel("LastMagicByteChanged", 18, 'E'),
+        badThirdBlock("FiveBytes", {0x78, 0x01, 0x01, 0x00, 0x00}, "Data too small for zlib"),
+        badThirdBlock("DistanceBeforeOutput", {0x78, 0x01, 0x03, 0x02, 0x00, 0, 0, 0, 0}, "Invalid distance"),
+        decoded("JunkAfterTheOnlyBlock", join({EXAMPLE, Bytes(500, 'j')}), {SIG}, 0),
+        decoded("NoTrailer", Bytes(TWO_BLOCKS.begin(), TWO_BLOCKS.end() - 4), {LEAD_IN, PNG_BODY}, LEAD_IN.size()),
+        decoded("ZeroLengthBlocks",
+                containerOf({compress(""), {0x78, 0x01, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0, 0, 0, 1}, compress(PNG_BODY)}),
+                {"", "", PNG_BODY}, 0),
+        search("NothingDecoded", {"", ""}, std::nullopt), search("FirstOfTwo", {"ab" + SIG + "mid", SIG + "end"}, 2),
+        search("SplitAroundEmptyBlock", {"ab" + SIG.substr(0, 5), "", SIG.substr(5) + "body"}, 2),
+        splitInsideOneStream(), shippedSample()),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// Every line is flushed as it is printed: a run killed while it writes the
+// output (by the file size limit) has shown every line before that.
+TEST_F(CliTest, EveryLineIsFlushedAsItIsPrinted) {
+    if (!testWrapper().empty()) GTEST_SKIP() << "the limit would stop the wrapper too";
+    const Bytes container = containerOf({compress(SIG + std::string(4000, 'p'))});
+    put("in.tessel", container);
+    const RunResult result = runProgram(dir_, {"in.tessel"}, {.fileSizeLimit = 1024});
+    EXPECT_EQ(result.out, reportStart("in.tessel", "in.png", container.size()) + decodedLines({4008}, 0));
+    EXPECT_EQ(result.status, 128 + SIGXFSZ);
 }
 
 }  // namespace
