@@ -1,11 +1,12 @@
 // The PNG signature search fed with growing prefixes of the joined bytes, as
-// the decoder feeds it, against a plain search of the whole.
+// the decoder feeds it, against a plain search of the whole; and cut back.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "png_search.hpp"
@@ -13,23 +14,16 @@
 namespace korvane {
 namespace {
 
-const std::string SIG = "\x89PNG\r\n\x1A\n";
+const std::string SIG(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE));
 
-std::optional<size_t> plainSearch(const std::string& bytes) {
-    const size_t at = bytes.find(SIG);
-    return at == std::string::npos ? std::nullopt : std::optional<size_t>(at);
-}
+const uint8_t* bytesOf(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
 
 // Feeds bytes[0, cut) for each cut in turn, then the whole.
 std::optional<size_t> fedSearch(const std::string& bytes, const std::vector<size_t>& cuts) {
     PngSignatureSearch search;
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     size_t from = 0;
-    for (const size_t cut : cuts) {
-        search.appended(data, from, cut);
-        from = cut;
-    }
-    search.appended(data, from, bytes.size());
+    for (const size_t cut : cuts) search.appended(bytesOf(bytes), std::exchange(from, cut), cut);
+    search.appended(bytesOf(bytes), from, bytes.size());
     return search.found();
 }
 
@@ -46,7 +40,8 @@ TEST(PngSignatureSearch, AnyFeedingFindsWhatAPlainSearchFinds) {
         "text\x89PNG\r\n\x1A" + std::string(9, 'z') + SIG.substr(1) + SIG,
     };
     for (const std::string& bytes : cases) {
-        const std::optional<size_t> expected = plainSearch(bytes);
+        const size_t at = bytes.find(SIG);
+        const std::optional<size_t> expected = at == std::string::npos ? std::nullopt : std::optional<size_t>(at);
         // Every single cut and every pair of cuts, including repeats and empty prefixes.
         for (size_t a = 0; a <= bytes.size(); ++a) {
             ASSERT_EQ(fedSearch(bytes, {a}), expected) << "cut at " << a << " of " << bytes.size();
@@ -61,16 +56,14 @@ TEST(PngSignatureSearch, AnyFeedingFindsWhatAPlainSearchFinds) {
 TEST(PngSignatureSearch, KeepsTheFirstSignatureUntilItIsCut) {
     const std::string bytes = "x" + SIG + "y" + SIG;
     EXPECT_EQ(fedSearch(bytes, {9, 10, 18}), std::optional<size_t>(1));
-
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     PngSignatureSearch search;
-    search.appended(data, 0, 12);
+    search.appended(bytesOf(bytes), 0, 12);
     search.cutBack(9);
     EXPECT_EQ(search.found(), std::optional<size_t>(1));
     search.cutBack(8);
     EXPECT_EQ(search.found(), std::nullopt);
     const std::string regrown = bytes.substr(0, 8) + "zz" + SIG;  // the signature's first 7 bytes, then others
-    search.appended(reinterpret_cast<const uint8_t*>(regrown.data()), 8, regrown.size());
+    search.appended(bytesOf(regrown), 8, regrown.size());
     EXPECT_EQ(search.found(), std::optional<size_t>(10));
 }
 
