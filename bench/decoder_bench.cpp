@@ -30,6 +30,7 @@
 
 #include "byte_buffer.hpp"
 #include "tessel_format.hpp"
+#include "tessel_writer.hpp"
 #include "zlib_decompress.hpp"
 
 namespace {
@@ -75,34 +76,17 @@ DataSet loadDataSet(const std::string& dir, const std::string& name) {
     if (!in) throw std::runtime_error("cannot open " + path + " (run make-bench-data first)");
     set.file.assign(std::istreambuf_iterator<char>(in), {});
 
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) throw std::runtime_error("inflateInit failed");
-    std::vector<uint8_t> chunk(size_t{1} << 20);
-    const size_t fileSize = set.file.size();
-    for (size_t offset = 0; offset + korvane::BLOCK_HEADER_SIZE < fileSize;) {
+    for (size_t offset = 0; offset + korvane::BLOCK_HEADER_SIZE < set.file.size();) {
         if (std::memcmp(set.file.data() + offset + korvane::MAGIC_OFFSET, korvane::MAGIC, korvane::MAGIC_SIZE) != 0)
             break;
         const size_t start = offset + korvane::BLOCK_HEADER_SIZE;
-        inflateReset(&z);
-        z.next_in = set.file.data() + start;
-        z.avail_in = static_cast<uInt>(std::min<size_t>(fileSize - start, UINT32_MAX));
-        size_t decoded = 0;
-        int status = Z_OK;
-        while (status == Z_OK) {
-            z.next_out = chunk.data();
-            z.avail_out = static_cast<uInt>(chunk.size());
-            status = inflate(&z, Z_NO_FLUSH);
-            const size_t produced = chunk.size() - z.avail_out;
-            set.crc = crc32_z(set.crc, chunk.data(), produced);
-            decoded += produced;
-        }
-        if (status != Z_STREAM_END) throw std::runtime_error(path + ": bad stream at offset " + std::to_string(start));
-        const size_t size = static_cast<size_t>(z.next_in - (set.file.data() + start));
-        set.streams.push_back({start, size, decoded});
-        set.decoded += decoded;
-        offset = start + size;
+        const auto stream = tessel::zlibInflate(std::span(set.file).subspan(start));
+        if (!stream) throw std::runtime_error(path + ": bad stream at offset " + std::to_string(start));
+        if (!stream->bytes.empty()) set.crc = crc32_z(set.crc, stream->bytes.data(), stream->bytes.size());
+        set.streams.push_back({start, stream->used, stream->bytes.size()});
+        set.decoded += stream->bytes.size();
+        offset = start + stream->used;
     }
-    inflateEnd(&z);
     if (set.streams.empty()) throw std::runtime_error(path + ": no blocks");
     return set;
 }

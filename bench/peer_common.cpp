@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,18 +38,10 @@ void Buffer::grow(size_t minimum) {
 
 namespace {
 
-// Standard output goes through stdio's buffer (one write per buffer rather
-// than per line when it is not a terminal); it is flushed before anything is
+// The report goes through stdio's buffer (one write per buffer rather than
+// per line when it is not a terminal); it is flushed before anything is
 // written to standard error, so the two streams interleave as with a flush
 // after every line.
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-}
-
 void complain(const std::string& line) {
     std::fflush(stdout);
     std::fputs(line.c_str(), stderr);
@@ -148,29 +139,29 @@ bool walkContainer(const Buffer& file, StreamDecoder& decoder, Buffer& joined) {
             complain("Decompression error in block " + std::to_string(blockCount) + ": " + error.what());
             return false;
         }
-        say("Block %" PRId64 ": decompressed %zu bytes\n", blockCount, joined.size() - before);
+        std::printf("Block %" PRId64 ": decompressed %zu bytes\n", blockCount, joined.size() - before);
         offset = streamStart + consumed;
     }
-    say("\nTotal blocks: %" PRId64 "\nTotal decompressed: %zu bytes\n", blockCount, joined.size());
+    std::printf("\nTotal blocks: %" PRId64 "\nTotal decompressed: %zu bytes\n", blockCount, joined.size());
     return true;
 }
 
 int runChecked(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFactor) {
     // The banner is Korvane's, so that the reports compare byte for byte.
-    say("=== Korvane ===\nPNG extraction from CompressionFile\n(no external dependencies)\n\n");
+    std::printf("=== Korvane ===\nPNG extraction from CompressionFile\n(no external dependencies)\n\n");
     if (argc < 2) {
-        say("Usage: %s <input_file> [output_file.png]\n\n", argc > 0 && argv[0] != nullptr ? argv[0] : "");
-        say("Extracts PNG image from Tessel (CompressionFile) format.\n");
-        say("If output file is not specified, uses input filename with .png extension.\n");
+        std::printf("Usage: %s <input_file> [output_file.png]\n\n", argc > 0 && argv[0] != nullptr ? argv[0] : "");
+        std::printf("Extracts PNG image from Tessel (CompressionFile) format.\n");
+        std::printf("If output file is not specified, uses input filename with .png extension.\n");
         return 1;
     }
     const std::string inputPath = argv[1];
     const std::string outputPath = argc > 2 ? std::string(argv[2]) : outputPathFor(inputPath);
-    say("Input file:  %s\nOutput file: %s\n\n", inputPath.c_str(), outputPath.c_str());
+    std::printf("Input file:  %s\nOutput file: %s\n\n", inputPath.c_str(), outputPath.c_str());
 
     Buffer file;
     if (!readInput(inputPath, file)) return 1;
-    say("File size: %zu bytes\n", file.size());
+    std::printf("File size: %zu bytes\n", file.size());
 
     Buffer joined;
     // A first guess at the decoded size; untouched capacity costs no memory.
@@ -196,9 +187,9 @@ int runChecked(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFac
     }
     const auto pngOffset = static_cast<size_t>(found - begin);
     const size_t pngSize = joined.size() - pngOffset;
-    say("PNG found at offset: %zu\nPNG size: %zu bytes\n", pngOffset, pngSize);
+    std::printf("PNG found at offset: %zu\nPNG size: %zu bytes\n", pngOffset, pngSize);
     if (!writeOutput(outputPath, found, pngSize)) return 1;
-    say("\nSuccess! PNG saved to: %s\n", outputPath.c_str());
+    std::printf("\nSuccess! PNG saved to: %s\n", outputPath.c_str());
     return 0;
 }
 
