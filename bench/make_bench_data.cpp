@@ -232,11 +232,10 @@ const Input INPUTS[] = {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> wanted(argv + std::min(argc, 2), argv + argc);
-    const auto chosen = [&wanted](const Input& in) {
-        return wanted.empty() || std::count(wanted.begin(), wanted.end(), in.name) > 0;
+    const auto known = [](const std::string& name) {
+        return std::any_of(std::begin(INPUTS), std::end(INPUTS), [&](const Input& in) { return name == in.name; });
     };
-    if (argc < 2 ||
-        std::count_if(std::begin(INPUTS), std::end(INPUTS), chosen) < static_cast<std::ptrdiff_t>(wanted.size())) {
+    if (argc < 2 || !std::all_of(wanted.begin(), wanted.end(), known)) {
         std::fprintf(stderr, "usage: make-bench-data DIR [NAME...]\n  names:");
         for (const Input& in : INPUTS) std::fprintf(stderr, " %s", in.name);
         std::fprintf(stderr, "\n");
@@ -248,7 +247,7 @@ int main(int argc, char** argv) {
         const auto allStart = Clock::now();
         std::filesystem::create_directories(argv[1]);
         for (const Input& in : INPUTS) {
-            if (!chosen(in)) continue;
+            if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), in.name) == wanted.end()) continue;
             const auto start = Clock::now();
             const Container c = in.make();
             if (c.decoded < in.minDecoded) throw std::runtime_error(std::string(in.name) + " decodes to too little");
