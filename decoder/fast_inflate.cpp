@@ -5,6 +5,9 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#if __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#endif
 #endif
 
 #include "deflate_tables.hpp"
@@ -331,6 +334,16 @@ FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t stream
 }
 
 #ifdef KORVANE_HAS_BMI2_VARIANT
+// glibc has read the CPU's features at start-up; asking the CPU again (as
+// __builtin_cpu_supports does, in a constructor of its own) costs a trip to
+// the hypervisor per query on a virtual machine, a noticeable part of a run
+// on a small file.
+#if __has_include(<sys/platform/x86.h>)
+bool cpuHasBmi2() { return CPU_FEATURE_ACTIVE(BMI2); }
+#else
+bool cpuHasBmi2() { return __builtin_cpu_supports("bmi2"); }
+#endif
+
 // The same loop compiled for BMI2's flag-free shifts and bit extraction,
 // picked at run time on CPUs that have them.
 __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, ByteBuffer& out, size_t streamStart,
@@ -345,8 +358,7 @@ __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, By
 FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
                            const FastDistanceCode& distanceCode, FastVariant variant) {
 #ifdef KORVANE_HAS_BMI2_VARIANT
-    static const bool hasBmi2 = __builtin_cpu_supports("bmi2");
-    if (hasBmi2 && variant == FastVariant::Best)
+    if (cpuHasBmi2() && variant == FastVariant::Best)
         return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
 #endif
     (void)variant;
