@@ -210,6 +210,11 @@ TEST_P(FastPathLimits, DistanceCheckAfterTheOutputMoved) {
 
 KORVANE_ALL_PATHS(FastPathLimits);
 
+// Reads and resets fastLoopBytes. Under GCC 12's UBSan, reading this
+// thread_local from another file than the one that defines it reports a null
+// pointer (the decoder's own use is fine), so UBSan is left out here.
+__attribute__((no_sanitize("undefined"))) uint64_t takeFastLoopBytes() { return std::exchange(fastLoopBytes, 0); }
+
 // What the program runs, the public zlibDecompressAppend, takes the fast
 // path for nearly all of a Huffman-coded stream's bytes; so do copies that
 // reach back to the stream's very first byte (which zlib never writes).
@@ -225,11 +230,10 @@ TEST(FastPath, IsWhatTheProgramRuns) {
                                              {body.end().w.bytes(Bytes(4, 0)).data(), abab}};
     for (const auto& [stream, data] : cases) {
         ByteBuffer out;
-        fastLoopBytes = 0;
+        takeFastLoopBytes();
         EXPECT_EQ(zlibDecompressAppend(stream.data(), stream.size(), out), stream.size());
         EXPECT_EQ(Bytes(out.begin(), out.end()), data);
-        const uint64_t fast = fastLoopBytes;  // a copy: UBSan reports a reference to the thread_local as null
-        EXPECT_GT(fast, data.size() - data.size() / 100) << "stream of " << stream.size() << " bytes";
+        EXPECT_GT(takeFastLoopBytes(), data.size() - data.size() / 100) << "stream of " << stream.size() << " bytes";
     }
 }
 
