@@ -38,6 +38,7 @@ TEST(PngSignatureSearch, AnyFeedingFindsWhatAPlainSearchFinds) {
         "ab" + SIG.substr(0, 7) + "\x0B" + "cd",
         std::string(20, '\x89') + SIG + std::string(3, '\x89'),
         "text\x89PNG\r\n\x1A" + std::string(9, 'z') + SIG.substr(1) + SIG,
+        std::string(300, '\x89') + SIG,
     };
     for (const std::string& bytes : cases) {
         const size_t at = bytes.find(SIG);
