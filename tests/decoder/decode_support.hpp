@@ -44,14 +44,17 @@ std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
     return a;
 }
 
-// A zlib stream through zlibDecompressAppend onto `earlier`: the whole buffer
-// afterwards (also after an error) and the consumed count, or the error.
+// A zlib stream, or with `raw` a bare DEFLATE stream, decoded onto `earlier`:
+// the whole buffer afterwards (also after an error) and the consumed count, or the error.
 inline Outcome inflateAppend(const Bytes& earlier, const Bytes& stream, DecodePath path,
-                             OutputWatcher* watcher = nullptr) {
+                             OutputWatcher* watcher = nullptr, bool raw = false) {
     ByteBuffer out(earlier.data(), earlier.size());
     Outcome result;
+    StreamDecoder decoder(watcher);
+    DecoderTesting::setPath(decoder, path);
     try {
-        result.consumed = testing::zlibDecompressAppend(stream.data(), stream.size(), out, path, watcher);
+        result.consumed = raw ? (decoder.decodeAppend(stream.data(), stream.size(), out), decoder.bytesConsumed)
+                              : zlibDecompressAppend(stream.data(), stream.size(), out, decoder);
     } catch (const DecodeError& e) {
         result.error = e.what();
     }
@@ -59,17 +62,8 @@ inline Outcome inflateAppend(const Bytes& earlier, const Bytes& stream, DecodePa
     return result;
 }
 inline Outcome inflateZlib(const Bytes& stream, DecodePath path) { return inflateAppend({}, stream, path); }
-
-// A raw DEFLATE stream through StreamDecoder; consumed is its bytesConsumed.
 inline Outcome inflateRaw(const Bytes& stream, DecodePath path) {
-    StreamDecoder decoder;
-    DecoderTesting::setPath(decoder, path);
-    try {
-        const ByteBuffer out = decoder.decode(stream.data(), stream.size());
-        return ok(Bytes(out.begin(), out.end()), decoder.bytesConsumed);
-    } catch (const DecodeError& e) {
-        return fails(e.what());
-    }
+    return inflateAppend({}, stream, path, nullptr, true);
 }
 
 // Checks a raw stream. A decode that stopped for any reason other than running
