@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csignal>
 #include <regex>
 #include <string>
@@ -160,8 +161,8 @@ ContainerCase decoded(std::string name, Bytes container, const std::vector<std::
 }
 // One block per string, which it decodes to.
 ContainerCase search(std::string name, const std::vector<std::string>& blocks, std::optional<size_t> offset) {
-    std::vector<Bytes> streams;
-    for (const std::string& block : blocks) streams.push_back(compress(block));
+    std::vector<Bytes> streams(blocks.size());
+    std::transform(blocks.begin(), blocks.end(), streams.begin(), compress);
     return decoded(std::move(name), containerOf(streams), blocks, offset);
 }
 

@@ -186,6 +186,7 @@ inline BitWriter& dynamicHeader(BitWriter& w, bool final, int hlit, int hdist, i
 inline BitWriter& dynamicHeader(BitWriter& w, bool final, const std::vector<int>& literalLengths,
                                 const std::vector<int>& distanceLengths) {
     std::vector<LengthOp> ops;
+    ops.reserve(literalLengths.size() + distanceLengths.size());
     for (int l : literalLengths) ops.push_back({l});
     for (int l : distanceLengths) ops.push_back({l});
     std::vector<int> clLengths(19, 4);

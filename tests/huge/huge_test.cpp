@@ -80,7 +80,7 @@ TEST(HugeInputs, ContainerOfGigabytesWithAStreamPastTwoGigabytes) {
         deflate_writer::BitWriter stream;
         stream.bits(0x78, 8).bits(0x01, 8);
         for (uint64_t stored = 0; stored < 1024; ++stored, expectedSize += payload.size()) {
-            const uint64_t number = block * 1024 + stored;
+            const uint64_t number = uint64_t{block} * 1024 + stored;
             std::memcpy(&payload[8], &number, sizeof number);
             expectedCrc = crc32_z(expectedCrc, payload.data(), payload.size());
             stream.storedBlock(stored == 1023, payload);
