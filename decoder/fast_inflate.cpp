@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -15,9 +16,9 @@
 
 namespace korvane {
 
-thread_local uint64_t fastLoopBytes = 0;
-
 namespace {
+
+thread_local uint64_t fastLoopBytes = 0;
 
 // What one length/distance pair can take from the input at most: two codes
 // and both extra-bit fields.
@@ -420,6 +421,8 @@ Code builtFrom(std::span<const int32_t> lengths) {
     return code;
 }
 }  // namespace
+
+uint64_t takeFastLoopBytes() { return std::exchange(fastLoopBytes, 0); }
 
 const FastLiteralCode& fixedLiteralCode() {
     static const auto code = builtFrom<FastLiteralCode>(fixedLiteralLengths());

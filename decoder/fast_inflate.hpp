@@ -29,9 +29,9 @@ enum class FastVariant { Best, Portable };
 FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
                            const FastDistanceCode& distanceCode, FastVariant variant = FastVariant::Best);
 
-// Bytes the fast symbol loop has written in this thread, so that tests can
-// tell that decoding takes the fast path.
-extern thread_local uint64_t fastLoopBytes;
+// Bytes the fast symbol loop has written in this thread since the last call,
+// so that tests can tell that decoding takes the fast path.
+uint64_t takeFastLoopBytes();
 
 // Reads a dynamic block's code lengths. On false the reader has not moved and
 // readDynamicLengths must read them instead. `codeLengthCode` is scratch

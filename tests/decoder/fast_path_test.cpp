@@ -210,11 +210,6 @@ TEST_P(FastPathLimits, DistanceCheckAfterTheOutputMoved) {
 
 KORVANE_ALL_PATHS(FastPathLimits);
 
-// Reads and resets fastLoopBytes. Under GCC 12's UBSan, reading this
-// thread_local from another file than the one that defines it reports a null
-// pointer (the decoder's own use is fine), so UBSan is left out here.
-__attribute__((no_sanitize("undefined"))) uint64_t takeFastLoopBytes() { return std::exchange(fastLoopBytes, 0); }
-
 // What the program runs, the public zlibDecompressAppend, takes the fast
 // path for nearly all of a Huffman-coded stream's bytes; so do copies that
 // reach back to the stream's very first byte (which zlib never writes).
