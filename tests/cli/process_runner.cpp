@@ -1,7 +1,6 @@
 #include "process_runner.hpp"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,8 +21,6 @@ namespace clitest {
 
 namespace {
 
-constexpr uid_t NOBODY_UID = 65534;
-constexpr gid_t NOGROUP_GID = 65534;
 constexpr rlim_t RUN_TIME_LIMIT_S = 60;  // of CPU time
 
 // An unnamed scratch file for one captured stream; gone once closed.
@@ -191,8 +188,6 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
             childFail("runner: setrlimit failed\n");
         if (hugePagesOff && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) childFail("runner: prctl failed\n");
         if (chdir(dir.c_str()) != 0) childFail("runner: chdir failed\n");
-        if (options.asNobody && (setgroups(0, nullptr) != 0 || setgid(NOGROUP_GID) != 0 || setuid(NOBODY_UID) != 0))
-            childFail("runner: cannot switch to nobody\n");
         if (wrapper.empty())
             execve(exe.c_str(), argv.data(), environ);
         else

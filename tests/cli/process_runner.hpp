@@ -34,8 +34,6 @@ struct RunOptions {
     // The child's argv[0]; nullopt passes no argv[0] at all. A wrapper sets
     // argv[0] itself, so this has no effect under one.
     std::optional<std::string> argv0 = "Korvane";
-    // Switch to nobody:nogroup (65534) between fork and exec; needs root.
-    bool asNobody = false;
     // The most the child may write to any file, captures included; beyond it
     // the child is killed (SIGXFSZ). The default bounds a runaway child.
     uint64_t fileSizeLimit = uint64_t{64} << 20;
