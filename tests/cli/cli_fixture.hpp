@@ -67,6 +67,7 @@ inline const std::string EXAMPLE_REPORT = decodedLines({8}, 0);
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        KORVANE_SKIP_IF_MISSING(missingForRuns());
         std::string pattern = (fs::temp_directory_path() / "korvane-cli-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr) << pattern;
         dir_ = pattern;

@@ -15,8 +15,6 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "missing_packages.hpp"
-
 namespace clitest {
 
 namespace {
@@ -58,81 +56,6 @@ void dropCarriageReturns(std::string& text) {
     _exit(127);
 }
 
-// The child's environment under a wrapper: the caller's, with a UTF-8 locale.
-std::vector<std::string> wrappedEnvironment() {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string_view text(*entry);
-        if (!text.starts_with("LANG=") && !text.starts_with("LC_ALL=")) entries.emplace_back(text);
-    }
-    entries.emplace_back("LANG=C.UTF-8");
-    entries.emplace_back("LC_ALL=C.UTF-8");
-    return entries;
-}
-
-bool isExecutable(const std::string& program) {
-    if (program.find('/') == std::string::npos) return testsupport::findProgram(program).has_value();
-    return ::access(program.c_str(), X_OK) == 0;
-}
-
-// Stops the whole run before any test. A failure in gtest's global set-up
-// would mark every test skipped, which CTest would count as a skip.
-[[noreturn]] void stopRun(const std::string& why) {
-    std::fprintf(stderr, "cli tests: %s\n", why.c_str());
-    std::exit(1);
-}
-
-// Wine's first start in a new prefix reports on stderr that it made it, which
-// the tests would read as the program's: set the prefix up first, quietly.
-void prepareWinePrefix(const std::vector<std::string>& wrapper) {
-    const char* prefix = std::getenv("WINEPREFIX");
-    const char* home = std::getenv("HOME");
-    std::filesystem::path dir;
-    if (prefix != nullptr && *prefix != '\0')
-        dir = prefix;
-    else if (home != nullptr && *home != '\0')
-        dir = std::filesystem::path(home) / ".wine";
-    if (dir.empty() || std::filesystem::exists(dir / ".update-timestamp")) return;
-    std::string command = "WINEDEBUG=-all";
-    for (const std::string& word : wrapper) command.append(" '").append(word).append("'");
-    command += " wineboot --init >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) stopRun("could not set up the wine prefix " + dir.string());
-}
-
-// Checks, once before the tests, that the wrapper and the executable under
-// test are there. A skip here leaves every test unrun, and gtest then prints
-// only the message: it carries gtest's skip marker itself, so that CTest
-// counts the test as skipped rather than passed.
-class RunnableCheck : public ::testing::Environment {
-public:
-    void SetUp() override {
-        std::vector<testsupport::Missing> missing;
-        const std::vector<std::string> wrapper = testWrapper();
-        if (!wrapper.empty() && !isExecutable(wrapper.front())) {
-            if (wrapper.front().find("wine") == std::string::npos)
-                stopRun("KORVANE_TEST_WRAPPER: cannot run " + wrapper.front());
-            missing.push_back({"wine (" + wrapper.front() + ")", "wine64"});
-        }
-        const std::filesystem::path exe = korvaneExe();
-        if (!std::filesystem::exists(exe)) {
-            const bool windows = exe.extension() == ".exe";
-            if (!windows || testsupport::findProgram("x86_64-w64-mingw32-g++-posix"))
-                stopRun(exe.string() + " does not exist" +
-                        (windows ? "; build it with: cmake --preset mingw && cmake --build --preset mingw" : ""));
-            missing.push_back({"the mingw-w64 cross compiler for " + exe.filename().string(), "g++-mingw-w64-x86-64"});
-        }
-        if (missing.empty()) {
-            if (!wrapper.empty() && wrapper.front().find("wine") != std::string::npos) prepareWinePrefix(wrapper);
-            return;
-        }
-        const std::string why = testsupport::noteMissing(missing);
-        if (testsupport::toolsRequired()) stopRun(why);
-        GTEST_SKIP() << "[  SKIPPED ] every test: " << why;
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const runnableCheck = ::testing::AddGlobalTestEnvironment(new RunnableCheck);
-
 }  // namespace
 
 std::vector<std::string> testWrapper() {
@@ -142,6 +65,17 @@ std::vector<std::string> testWrapper() {
         for (std::string word; in >> word;) words.push_back(word);
     }
     return words;
+}
+
+std::vector<testsupport::Missing> missingForRuns() {
+    std::vector<testsupport::Missing> missing;
+    const std::vector<std::string> wrapper = testWrapper();
+    if (!wrapper.empty() && ::access(wrapper.front().c_str(), X_OK) != 0 && !testsupport::findProgram(wrapper.front()))
+        missing.push_back({"wine (" + wrapper.front() + ")", "wine64"});
+    if (korvaneExe().extension() == ".exe" && !std::filesystem::exists(korvaneExe()))
+        missing.push_back(
+            {"the Windows build " + korvaneExe().string() + " (cmake --preset mingw)", "g++-mingw-w64-x86-64"});
+    return missing;
 }
 
 std::filesystem::path korvaneExe() {
@@ -163,9 +97,13 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         words.push_back(*options.argv0);
     words.insert(words.end(), args.begin(), args.end());
     const std::vector<char*> argv = pointers(words);
-    std::vector<std::string> environment = wrapper.empty() ? std::vector<std::string>{} : wrappedEnvironment();
-    const std::vector<char*> envp = pointers(environment);
     const std::string dir = workDir.string();
+    // Wine reads the arguments in the locale it is given: non-ASCII paths
+    // arrive unchanged only under a UTF-8 one, whatever the caller's.
+    if (!wrapper.empty()) {
+        ::setenv("LANG", "C.UTF-8", 1);
+        ::setenv("LC_ALL", "C.UTF-8", 1);
+    }
     const char* noHugePages = std::getenv("KORVANE_TEST_NO_HUGE_PAGES");
     const bool hugePagesOff = noHugePages != nullptr && std::string(noHugePages) == "1";
 
@@ -191,7 +129,7 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         if (wrapper.empty())
             execve(exe.c_str(), argv.data(), environ);
         else
-            execvpe(argv[0], argv.data(), envp.data());
+            execvp(argv[0], argv.data());
         childFail("runner: exec failed\n");
     }
 

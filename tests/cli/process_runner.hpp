@@ -11,16 +11,14 @@
 // KORVANE_TEST_NO_HUGE_PAGES=1 runs every child with transparent huge pages
 // disabled (prctl PR_SET_THP_DISABLE), so the suite can check that they change
 // nothing.
-//
-// Before any test runs, a missing wrapper (wine64) or a missing Windows build
-// (g++-mingw-w64-x86-64) skips the whole suite, naming the Debian package, or
-// fails it under KORVANE_REQUIRE_ALL_TOOLS=1.
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "missing_packages.hpp"
 
 namespace clitest {
 
@@ -42,6 +40,9 @@ struct RunOptions {
 };
 
 std::vector<std::string> testWrapper();
+// A missing wrapper (wine64) or Windows build (g++-mingw-w64-x86-64): call
+// KORVANE_SKIP_IF_MISSING with it before a run.
+std::vector<testsupport::Missing> missingForRuns();
 std::filesystem::path korvaneExe();
 
 // Runs Korvane with `args` after argv[0], in `workDir`, stdin on /dev/null.
