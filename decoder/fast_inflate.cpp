@@ -247,14 +247,12 @@ template <bool Bmi2>
     Stop stop = Stop::HandOver;
     while (bits.canRefill() && to <= window.roomEnd) {
         if (FastEntry::isLiteral(entry)) {
-            *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
-            bits.consume(FastEntry::bits(entry));
-            entry = literalCode.primary(bits.peek());
-            if (FastEntry::isLiteral(entry)) {
+            uint32_t literals = 0;
+            do {
                 *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
                 bits.consume(FastEntry::bits(entry));
                 entry = literalCode.primary(bits.peek());
-            }
+            } while (++literals < LITERALS_PER_STEP && FastEntry::isLiteral(entry));
             bits.refill();
             continue;
         }
