@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <regex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,6 +86,22 @@ TEST_F(CliTest, FilesThatCannotBeReadOrWritten) {
     if (fs::exists("/dev/full"))
         expectRun({"in.tessel", "/dev/full"}, reportStart("in.tessel", "/dev/full", 51) + EXAMPLE_REPORT, "", 1,
                   {"in.tessel"});
+}
+
+// A directory opens like a file and reports whatever size its file system
+// gives it: 2^63 - 1 on ext4 once the directory is indexed (these entries
+// make it so), an error on tmpfs. Either way it fails as the read would,
+// without first asking memory for that size.
+TEST_F(CliTest, DirectoryAsInputFailsToRead) {
+    if (!testWrapper().empty()) GTEST_SKIP() << "Windows does not open a directory as a file";
+    std::set<std::string> entries;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "dir.tessel/an-entry-with-a-long-name-to-fill-blocks-" + std::to_string(i);
+        put(name, {});
+        entries.insert(name);
+    }
+    expectRun({"dir.tessel", "out.png"}, reportStart("dir.tessel", "out.png"), "Error reading file: dir.tessel\n", 1,
+              entries);
 }
 
 // Memory that runs out, here under an address-space limit, ends the run with

@@ -13,6 +13,7 @@
 
 #include "decode_support.hpp"
 #include "dynamic_tables.hpp"
+#include "fast_code.hpp"
 #include "fast_inflate.hpp"
 #include "huffman_table.hpp"
 
@@ -167,6 +168,38 @@ TEST(DynamicTables, LengthRunsAndCounts) {
     // No code-length code: the first code-length symbol fails, after the last 3-bit field.
     expectHeader(257, 1, 4, rep(19, 0), {}, {}, EMPTY_HUFFMAN_TREE);
     expectHeader(257, 1, 19, rep(19, 0), {}, {}, EMPTY_HUFFMAN_TREE);
+}
+
+// The longest step of a header is an 18 with a 7-bit code and its 7 extra
+// bits: 14 bits. Zeros with a 1-bit code in front of it put it at every
+// count of bits a refill can leave, so that it also comes when exactly 13
+// bits are left.
+TEST(DynamicTables, LongestLengthStepAtEveryBitCount) {
+    // A complete code-length code: 0, 8, 1, 2, 3, 4 with 1 to 6 bits, 17 and 18 with 7.
+    const auto codeLengthLengths = lengthsFor(19, {{0, 1}, {8, 2}, {1, 3}, {2, 4}, {3, 5}, {4, 6}, {17, 7}, {18, 7}});
+    for (int zeros = 0; zeros <= 64 && !HasFailure(); ++zeros) {
+        SCOPED_TRACE(std::to_string(zeros) + " zeros first");
+        const auto n = static_cast<size_t>(zeros);
+        std::vector<LengthOp> ops(n, LengthOp{0});
+        ops.insert(ops.end(), {{18, 0}, {8}, {18, 127}, {18, 126 - static_cast<uint32_t>(zeros)}});
+        expectHeader(257, 30, 19, codeLengthLengths, ops, rep(n + 11, 0) + std::vector<int>{8} + rep(275 - n, 0));
+    }
+}
+
+// The fast tables refuse what they have no room for: a code longer than the
+// alphabet allows (code-length codes are sent in 3-bit fields, and their
+// table has no subtables), or more symbols than the alphabet has.
+TEST(FastCode, RefusesCodesItHasNoRoomFor) {
+    FastCodeLengthCode codeLengths;
+    std::vector<int32_t> lengths = {1, 2, 3, 4, 5, 6, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_TRUE(codeLengths.build(lengths));
+    lengths[7] = 8;
+    lengths[8] = 8;  // complete again, but 8 bits long
+    EXPECT_FALSE(codeLengths.build(lengths));
+
+    FastLiteralCode literals;
+    EXPECT_TRUE(literals.build(std::vector<int32_t>(288, 9)));
+    EXPECT_FALSE(literals.build(std::vector<int32_t>(289, 9)));
 }
 
 using DynamicBlock = PathTest;
