@@ -198,6 +198,18 @@ void copyWord(uint8_t* to, const uint8_t* from) {
 #define KORVANE_HAS_BMI2_VARIANT
 #endif
 
+// glibc has read the CPU's features at start-up; asking the CPU again (as
+// __builtin_cpu_supports does, in a constructor of its own) costs a trip to
+// the hypervisor per query on a virtual machine, a noticeable part of a run
+// on a small file.
+#if !defined(KORVANE_HAS_BMI2_VARIANT)
+constexpr bool cpuHasBmi2() { return false; }
+#elif __has_include(<sys/platform/x86.h>)
+bool cpuHasBmi2() { return CPU_FEATURE_ACTIVE(BMI2); }
+#else
+bool cpuHasBmi2() { return __builtin_cpu_supports("bmi2"); }
+#endif
+
 // The low `count` bits of `value`, count < 64. The symbol loop is compiled
 // once per instruction set; Bmi2 says which.
 template <bool Bmi2>
@@ -322,7 +334,7 @@ template <bool Bmi2>
         stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
     }
     out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
-    fastLoopBytes += out.size() - startSize;
+    if (Bmi2 == cpuHasBmi2()) fastLoopBytes += out.size() - startSize;
     bits.store(reader);
     return stop == Stop::EndOfBlock ? FastResult::EndOfBlock : FastResult::HandOver;
 }
@@ -333,15 +345,6 @@ FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t stream
 }
 
 #ifdef KORVANE_HAS_BMI2_VARIANT
-// glibc has read the CPU's features at start-up; asking the CPU again (as
-// __builtin_cpu_supports does, in a constructor of its own) costs a trip to
-// the hypervisor per query on a virtual machine, a noticeable part of a run
-// on a small file.
-#if __has_include(<sys/platform/x86.h>)
-bool cpuHasBmi2() { return CPU_FEATURE_ACTIVE(BMI2); }
-#else
-bool cpuHasBmi2() { return __builtin_cpu_supports("bmi2"); }
-#endif
 
 // The same loop compiled for BMI2's flag-free shifts and bit extraction,
 // picked at run time on CPUs that have them.

@@ -29,8 +29,9 @@ enum class FastVariant { Best, Portable };
 FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
                            const FastDistanceCode& distanceCode, FastVariant variant = FastVariant::Best);
 
-// Bytes the fast symbol loop has written in this thread since the last call,
-// so that tests can tell that decoding takes the fast path.
+// Bytes the fast symbol loop, in its variant for the running CPU, has written
+// in this thread since the last call, so that tests can tell that decoding
+// takes the fast path, and the right variant of it.
 uint64_t takeFastLoopBytes();
 
 // Reads a dynamic block's code lengths. On false the reader has not moved and
