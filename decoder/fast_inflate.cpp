@@ -6,7 +6,7 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#if __has_include(<sys/platform/x86.h>)
+#if __has_include(<sys/platform/x86.h>) && !defined(__clang__)  // a C header clang++ rejects
 #include <sys/platform/x86.h>
 #endif
 #endif
@@ -204,7 +204,7 @@ void copyWord(uint8_t* to, const uint8_t* from) {
 // on a small file.
 #if !defined(KORVANE_HAS_BMI2_VARIANT)
 constexpr bool cpuHasBmi2() { return false; }
-#elif __has_include(<sys/platform/x86.h>)
+#elif __has_include(<sys/platform/x86.h>) && !defined(__clang__)
 bool cpuHasBmi2() { return CPU_FEATURE_ACTIVE(BMI2); }
 #else
 bool cpuHasBmi2() { return __builtin_cpu_supports("bmi2"); }
