@@ -46,9 +46,10 @@ uint64_t leadingNumber(const std::string& text, uint64_t otherwise) {
     return std::strtoull(text.c_str(), nullptr, 10);
 }
 
-// The smallest memory limit of this process's cgroup and the groups above it.
-uint64_t cgroupLimit() {
-    uint64_t limit = UINT64_MAX;
+// The least room left under the memory limits of this process's cgroup and
+// the groups above it: each one's limit less what it uses now.
+uint64_t cgroupRoom() {
+    uint64_t room = UINT64_MAX;
     const std::string groups = readSmallFile("/proc/self/cgroup");
     for (size_t at = 0; at < groups.size();) {
         const size_t end = std::min(groups.find('\n', at), groups.size());
@@ -59,25 +60,20 @@ uint64_t cgroupLimit() {
         const size_t second = line.find(':', first + 1);
         if (first == std::string::npos || second == std::string::npos) continue;
         const std::string controllers = line.substr(first + 1, second - first - 1);
-        std::string root;
-        std::string file;
-        if (controllers.empty()) {
-            root = "/sys/fs/cgroup";
-            file = "/memory.max";
-        } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
-            root = "/sys/fs/cgroup/memory";
-            file = "/memory.limit_in_bytes";
-        } else {
-            continue;
-        }
+        const bool unified = controllers.empty();
+        if (!unified && ("," + controllers + ",").find(",memory,") == std::string::npos) continue;
         for (std::string path = line.substr(second + 1);; path.erase(path.rfind('/'))) {
-            std::string name = root;
-            name.append(path).append(file);
-            limit = std::min(limit, leadingNumber(readSmallFile(name.c_str()), UINT64_MAX));
+            std::string group = unified ? "/sys/fs/cgroup" : "/sys/fs/cgroup/memory";
+            group.append(path);
+            const uint64_t limit = leadingNumber(
+                readSmallFile((group + (unified ? "/memory.max" : "/memory.limit_in_bytes")).c_str()), UINT64_MAX);
+            const uint64_t used = leadingNumber(
+                readSmallFile((group + (unified ? "/memory.current" : "/memory.usage_in_bytes")).c_str()), 0);
+            if (limit != UINT64_MAX) room = std::min(room, limit > used ? limit - used : 0);
             if (path.empty() || path == "/") break;
         }
     }
-    return limit;
+    return room;
 }
 
 // Memory the kernel could give this process now without swapping anything
@@ -93,12 +89,18 @@ uint64_t availableMemory() {
     return total;
 }
 
+// Large blocks may take this share of the room; the rest is left for
+// everything else the process and the kernel need for it (small buffers, page
+// tables, the program itself).
+constexpr uint64_t ROOM_SHARE_EIGHTHS = 7;
+
 uint64_t machineLimit() {
     uint64_t limit = availableMemory();
     rlimit addressSpace{};
     if (::getrlimit(RLIMIT_AS, &addressSpace) == 0 && addressSpace.rlim_cur != RLIM_INFINITY)
         limit = std::min<uint64_t>(limit, addressSpace.rlim_cur);
-    return std::min({limit, cgroupLimit(), uint64_t{SIZE_MAX}});
+    limit = std::min(limit, cgroupRoom());
+    return std::min(limit / 8 * ROOM_SHARE_EIGHTHS, uint64_t{SIZE_MAX});
 }
 
 // Read once, when the first large block is asked for.

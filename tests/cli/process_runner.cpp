@@ -98,6 +98,7 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     words.insert(words.end(), args.begin(), args.end());
     const std::vector<char*> argv = pointers(words);
     const std::string dir = workDir.string();
+    const std::string cgroupProcs = options.cgroup.empty() ? "" : options.cgroup + "/cgroup.procs";
     // Wine reads the arguments in the locale it is given: non-ASCII paths
     // arrive unchanged only under a UTF-8 one, whatever the caller's.
     if (!wrapper.empty()) {
@@ -125,6 +126,11 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         if (options.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &addressSpace) != 0)
             childFail("runner: setrlimit failed\n");
         if (hugePagesOff && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) childFail("runner: prctl failed\n");
+        if (!cgroupProcs.empty()) {  // "0" moves the writing process
+            const int procs = open(cgroupProcs.c_str(), O_WRONLY);
+            if (procs < 0 || write(procs, "0", 1) != 1) childFail("runner: cannot join the control group\n");
+            close(procs);
+        }
         if (chdir(dir.c_str()) != 0) childFail("runner: chdir failed\n");
         if (wrapper.empty())
             execve(exe.c_str(), argv.data(), environ);

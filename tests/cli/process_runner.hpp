@@ -37,6 +37,8 @@ struct RunOptions {
     uint64_t fileSizeLimit = uint64_t{64} << 20;
     // The child's address-space limit in bytes (RLIMIT_AS); 0 leaves it alone.
     uint64_t addressSpaceLimit = 0;
+    // A control group directory the child joins first (needs root); empty: none.
+    std::string cgroup = {};
 };
 
 std::vector<std::string> testWrapper();
