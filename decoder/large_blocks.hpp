@@ -31,10 +31,11 @@ inline constexpr size_t READY_STEP = size_t{2} << 20;
 // Makes block bytes [from, to) ready to be written without a fault each.
 void makeReady(Block block, size_t from, size_t to) noexcept;
 
-// The largest size `block` could grow to without passing the limit (the
-// memory the system had available and free swap when the first large block
-// was made, the cgroup's memory limit, the address-space limit), less what
-// the other large blocks hold.
+// The largest size `block` could grow to without passing the limit, less
+// what the other large blocks hold. The limit is seven eighths of the least
+// of: the memory the system had available and free swap when the first large
+// block was made, the room then left under the cgroup's memory limits, and
+// the address-space limit.
 size_t ceiling(Block block) noexcept;
 
 }  // namespace korvane::large_blocks
