@@ -1,6 +1,5 @@
 #include "large_blocks.hpp"
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 
@@ -20,12 +19,6 @@ namespace korvane::large_blocks {
 #ifdef __linux__
 
 namespace {
-
-constexpr size_t HUGE_PAGE = READY_STEP;
-// Free memory is counted in the kernel's blocks of 2^order pages; a huge page
-// takes one block of this order or half of the next.
-constexpr int HUGE_PAGE_ORDER = 9;
-constexpr int MAX_ORDER = 10;
 
 size_t held = 0;  // bytes in large blocks now
 
@@ -109,63 +102,15 @@ size_t limit() {
     return value;
 }
 
-// Huge pages the kernel has free right now, in whole blocks, without having
-// to compact memory to make them.
-size_t freeHugePages() {
-    size_t pages = 0;
-    const std::string info = readSmallFile("/proc/buddyinfo");
-    // "Node 0, zone   Normal   c0 c1 ... c10": free blocks of each order.
-    for (size_t at = 0; at < info.size();) {
-        const size_t end = std::min(info.find('\n', at), info.size());
-        const size_t zone = info.find("zone", at);
-        if (zone < end) {
-            const char* p = info.c_str() + zone + 4;
-            while (*p == ' ') ++p;
-            while (*p != ' ' && *p != '\0') ++p;  // the zone's name
-            for (int order = 0; order <= MAX_ORDER; ++order) {
-                char* next = nullptr;
-                const unsigned long count = std::strtoul(p, &next, 10);
-                if (next == p) break;
-                p = next;
-                if (order >= HUGE_PAGE_ORDER) pages += count << (order - HUGE_PAGE_ORDER);
-            }
-        }
-        at = end + 1;
-    }
-    return pages;
-}
-
-// Huge pages save most of the cost of fresh memory, but not always. Where the
-// kernel has no free block to give at once, it compacts memory first; where a
-// hypervisor has taken back the memory behind free blocks, it must back a
-// huge page again before the kernel can clear it, which costs several times
-// what ordinary pages do, and then the rest of the free blocks are likely in
-// the same state. So huge pages are asked for only while enough blocks are
-// free, and no more once making one ready has taken longer than this.
-constexpr auto SLOW_HUGE_PAGE = std::chrono::microseconds(2000);
-bool hugePagesPay = true;
-
-void adviseHugePages(void* data, size_t size) {
-    if (hugePagesPay && freeHugePages() >= size / HUGE_PAGE) ::madvise(data, size, MADV_HUGEPAGE);
-}
-
-size_t roundUp(size_t size) { return (size + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1); }
-
-// Reserves `size` bytes (a multiple of HUGE_PAGE) at an address aligned to
-// HUGE_PAGE, so that the block can be made of whole huge pages.
-void* mapAligned(size_t size) {
-    void* raw = ::mmap(nullptr, size + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
-    // Trim the unaligned head and the tail that is left over.
-    const size_t head = (HUGE_PAGE - reinterpret_cast<uintptr_t>(raw) % HUGE_PAGE) % HUGE_PAGE;
-    auto* const start = static_cast<uint8_t*>(raw) + head;
-    if (head > 0) ::munmap(raw, head);
-    if (head < HUGE_PAGE) ::munmap(start + size, HUGE_PAGE - head);
-    return start;
-}
+size_t roundUp(size_t size) { return (size + READY_STEP - 1) & ~(READY_STEP - 1); }
 
 bool fits(size_t size, size_t replaced) {
-    return size <= limit() && held - replaced <= limit() - size && size < SIZE_MAX - HUGE_PAGE;
+    return size <= limit() && held - replaced <= limit() - size && size < SIZE_MAX - READY_STEP;
+}
+
+void* map(size_t size) {
+    void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return data == MAP_FAILED ? nullptr : data;
 }
 
 }  // namespace
@@ -173,9 +118,8 @@ bool fits(size_t size, size_t replaced) {
 Block allocate(size_t size) noexcept {
     size = roundUp(size);
     if (size == 0 || !fits(size, 0)) return {};
-    void* data = mapAligned(size);
+    void* data = map(size);
     if (data == nullptr) return {};
-    adviseHugePages(data, size);
     held += size;
     return {data, size};
 }
@@ -183,19 +127,17 @@ Block allocate(size_t size) noexcept {
 Block resize(Block block, size_t size) noexcept {
     size = roundUp(size);
     if (size == 0 || !fits(size, block.size)) return {};
-    // In place when the addresses after the block are free; otherwise the
-    // pages move to a new aligned place, which costs no copy.
-    void* data = ::mremap(block.data, block.size, size, 0);
+    // The pages move rather than being copied, in place when the addresses
+    // after the block are free.
+    void* data = ::mremap(block.data, block.size, size, MREMAP_MAYMOVE);
     if (data == MAP_FAILED) {
-        data = mapAligned(size);
+        // Pages that cannot move together (parts of the block mapped
+        // differently) are copied.
+        data = map(size);
         if (data == nullptr) return {};
-        if (::mremap(block.data, block.size, size, MREMAP_MAYMOVE | MREMAP_FIXED, data) == MAP_FAILED) {
-            // Pages that cannot move (parts of the block mapped differently) are copied.
-            std::memcpy(data, block.data, block.size);
-            ::munmap(block.data, block.size);
-        }
+        std::memcpy(data, block.data, block.size);
+        ::munmap(block.data, block.size);
     }
-    adviseHugePages(data, size);
     held = held - block.size + size;
     return {data, size};
 }
@@ -208,20 +150,13 @@ void release(Block block) noexcept {
 
 void makeReady(Block block, size_t from, size_t to) noexcept {
     auto* const bytes = static_cast<uint8_t*>(block.data);
-    for (size_t at = from & ~(HUGE_PAGE - 1); at < to; at += HUGE_PAGE) {
-        const auto started = std::chrono::steady_clock::now();
-        ::madvise(bytes + at, HUGE_PAGE, MADV_POPULATE_WRITE);
-        if (hugePagesPay && std::chrono::steady_clock::now() - started > SLOW_HUGE_PAGE) {
-            hugePagesPay = false;
-            // The whole block: mremap cannot move a block whose parts differ.
-            ::madvise(block.data, block.size, MADV_NOHUGEPAGE);
-        }
-    }
+    for (size_t at = from & ~(READY_STEP - 1); at < to; at += READY_STEP)
+        ::madvise(bytes + at, READY_STEP, MADV_POPULATE_WRITE);
 }
 
 size_t ceiling(Block block) noexcept {
     const size_t others = held - block.size;
-    return limit() > others ? (limit() - others) & ~(HUGE_PAGE - 1) : 0;
+    return limit() > others ? (limit() - others) & ~(READY_STEP - 1) : 0;
 }
 
 #else  // elsewhere: the C heap, which fails cleanly when memory runs out

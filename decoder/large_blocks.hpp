@@ -4,11 +4,15 @@
 
 // Memory for large buffers (the input file, the decoded output), straight
 // from the system. On Linux a block is address space first: its pages are
-// made ready a huge page at a time as the buffer fills, in one call each
-// rather than one fault per page, and as huge pages while they come cheap. A
-// block grows by moving its pages, not copying them. Together the blocks stay
-// within what the machine can hold, so that a decompression bomb fails
-// cleanly instead of waking the out-of-memory killer.
+// made ready a step at a time as the buffer fills, in one call per step
+// rather than one fault per page. A block grows by moving its pages, not
+// copying them. Together the blocks stay within what the machine can hold,
+// so that a decompression bomb fails cleanly instead of waking the
+// out-of-memory killer.
+//
+// Huge pages were measured and left out: on the virtual machines this runs
+// on, the kernel's free huge-page blocks are mostly ones the hypervisor has
+// taken back, and backing one again costs more than its huge page saves.
 namespace korvane::large_blocks {
 
 // Buffers from this size on use large blocks.
@@ -25,7 +29,7 @@ Block allocate(size_t size) noexcept;
 Block resize(Block block, size_t size) noexcept;
 void release(Block block) noexcept;
 
-// Pages are made ready in steps of this size.
+// Pages are made ready in steps of this size; blocks are whole steps.
 inline constexpr size_t READY_STEP = size_t{2} << 20;
 
 // Makes block bytes [from, to) ready to be written without a fault each.

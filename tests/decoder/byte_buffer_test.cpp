@@ -12,7 +12,6 @@
 
 #ifdef __linux__
 #include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 namespace korvane {
@@ -47,24 +46,6 @@ TEST(ByteBuffer, GrowsWhenItsPagesAreMappedDifferently) {
     ASSERT_EQ(::madvise(buffer.data() + 4 * MB, 2 * MB, MADV_NOHUGEPAGE), 0);
     buffer.resizeUninitialized(64 * MB);
     for (size_t i = 0; i < 8 * MB; ++i) ASSERT_EQ(buffer[i], static_cast<uint8_t>(i * 7 >> 3)) << i;
-}
-
-// A block is mapped whole and nothing after it: the slack that aligning it
-// took goes back to the system at once.
-TEST(LargeBlocks, NothingMappedAfterTheBlock) {
-    const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-    auto mapped = [page](uint8_t* at) {
-        unsigned char resident = 0;
-        return ::mincore(at, page, &resident) == 0;
-    };
-    for (const size_t size : {large_blocks::THRESHOLD, large_blocks::THRESHOLD + 12345, size_t{64} << 20}) {
-        const large_blocks::Block block = large_blocks::allocate(size);
-        ASSERT_NE(block.data, nullptr) << size;
-        auto* const begin = static_cast<uint8_t*>(block.data);
-        EXPECT_TRUE(mapped(begin + block.size - page)) << size;
-        EXPECT_FALSE(mapped(begin + block.size)) << size;
-        large_blocks::release(block);
-    }
 }
 
 // Released blocks no longer count against the memory limit: the largest
