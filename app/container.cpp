@@ -8,7 +8,7 @@
 
 namespace korvane {
 
-std::optional<ByteBuffer> scanContainer(const ByteBuffer& fileData, OutputWatcher* watcher) {
+std::optional<ByteBuffer> scanContainer(std::span<const uint8_t> fileData, OutputWatcher* watcher) {
     const uint64_t fileSize = fileData.size();
     uint64_t offset = 0;
     int64_t blockCount = 0;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "byte_buffer.hpp"
 #include "output_watcher.hpp"
@@ -14,6 +15,6 @@ namespace korvane {
 // line per block and the totals on standard output. On a missing first magic
 // or a decoding failure prints the error on standard error and returns nothing.
 // A watcher, if given, is shown the joined output as it grows.
-std::optional<ByteBuffer> scanContainer(const ByteBuffer& fileData, OutputWatcher* watcher = nullptr);
+std::optional<ByteBuffer> scanContainer(std::span<const uint8_t> fileData, OutputWatcher* watcher = nullptr);
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 
 #include "container.hpp"
 #include "file_io.hpp"
+#include "input_file.hpp"
 #include "png_search.hpp"
 
 #ifdef _WIN32
@@ -41,13 +42,17 @@ int runKorvane(int argc, char** argv) {
     std::cout << "Output file: " << outputPath << std::endl;
     std::cout << std::endl;
 
-    ByteBuffer fileData;
-    if (!readFile(inputPath, fileData)) return 1;
-    std::cout << "File size: " << fileData.size() << " bytes" << std::endl;
+    InputFile input;
+    if (!input.open(inputPath)) return 1;
+    std::cout << "File size: " << input.bytes().size() << " bytes" << std::endl;
 
     // The signature search runs as blocks are decoded, while their bytes are in cache.
     PngSignatureSearch search;
-    const std::optional<ByteBuffer> joined = scanContainer(fileData, &search);
+    const std::optional<ByteBuffer> joined = scanContainer(input.bytes(), &search);
+    if (InputFile::changedWhileMapped()) {
+        std::cerr << "Error reading file: " << inputPath << std::endl;
+        return 1;
+    }
     if (!joined) return 1;
     const std::optional<PngLocation> png = findPngSignature(*joined, search);
     if (!png) return 1;

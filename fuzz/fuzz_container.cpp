@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <optional>
+#include <span>
 
 #include "container.hpp"
 #include "png_search.hpp"
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The search fed block by block, as the program runs it, must find what a
     // search of the whole joined output finds, and what follows it is the rest.
     korvane::PngSignatureSearch search;
-    const std::optional<korvane::ByteBuffer> joined = korvane::scanContainer(korvane::ByteBuffer(data, size), &search);
+    const std::optional<korvane::ByteBuffer> joined = korvane::scanContainer({data, size}, &search);
     if (!joined) return 0;
     const std::optional<korvane::PngLocation> png = korvane::findPngSignature(*joined, search);
     const std::optional<korvane::PngLocation> whole = korvane::findPngSignature(*joined);
