@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <system_error>
 
 namespace testsupport {
 
@@ -28,26 +27,18 @@ std::optional<fs::path> findProgram(std::string_view name) {
 }
 
 std::string noteMissing(const std::vector<Missing>& missing) {
-    const ::testing::TestInfo* const test = ::testing::UnitTest::GetInstance()->current_test_info();
-    // Outside a test (in the global set-up) the filter names the test CTest
-    // runs in this process.
-    const std::string testName =
-        test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : GTEST_FLAG_GET(filter);
-    // One file per package, one line per test: small appends, so tests
-    // running in parallel do not mix their lines.
+    const ::testing::TestInfo& test = *::testing::UnitTest::GetInstance()->current_test_info();
     const char* dir = std::getenv("KORVANE_MISSING_DIR");
-    if (dir != nullptr && *dir != '\0') {
-        std::error_code error;
-        fs::create_directories(dir, error);
-        for (const Missing& item : missing)
-            std::ofstream(fs::path(dir) / item.package, std::ios::app) << testName << '\n';
-    }
-
-    std::string why = "missing ";
-    std::string packages;
-    for (size_t i = 0; i < missing.size(); ++i) {
-        why += (i > 0 ? ", " : "") + missing[i].what + " (Debian package " + missing[i].package + ")";
-        packages += " " + missing[i].package;
+    std::string why = "missing ", packages;
+    for (const Missing& item : missing) {
+        if (dir != nullptr && *dir != '\0') {  // one small append per test: parallel tests do not mix lines
+            std::error_code error;
+            fs::create_directories(dir, error);
+            std::ofstream(fs::path(dir) / item.package, std::ios::app)
+                << test.test_suite_name() << '.' << test.name() << '\n';
+        }
+        why += (packages.empty() ? "" : ", ") + item.what + " (Debian package " + item.package + ")";
+        packages += " " + item.package;
     }
     return why + "; install with: apt-get install" + packages + ", or everything with tools/install-deps.sh";
 }
