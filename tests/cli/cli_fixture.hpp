@@ -7,11 +7,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "process_runner.hpp"
@@ -28,7 +26,7 @@ inline const std::string BANNER =
     "=== Korvane ===\nPNG extraction from CompressionFile\n(no external dependencies)\n\n";
 inline const std::string NO_SIGNATURE = "Error: PNG signature not found in decompressed data\n";
 
-inline Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 inline Bytes join(const std::vector<Bytes>& parts) {
     Bytes all;
     for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
@@ -58,10 +56,9 @@ inline std::string decodedLines(const std::vector<size_t>& sizes, std::optional<
 inline std::string successLine(const std::string& output) { return "\nSuccess! PNG saved to: " + output + "\n"; }
 
 // The 51-byte container: one header, then a zlib stream holding one stored
-// block with the 8 signature bytes. Decodes to exactly the signature.
+// block with the 8 signature bytes; and its report after the file size line.
 inline const Bytes EXAMPLE =
     join({tessel::blockHeader(0), {0x78, 0x01, 0x01, 0x08, 0x00, 0xF7, 0xFF}, SIGNATURE, {0x0A, 0x47, 0x01, 0xAA}});
-// What Korvane prints for it after the file size line, up to the success line.
 inline const std::string EXAMPLE_REPORT = decodedLines({8}, 0);
 
 class CliTest : public ::testing::Test {

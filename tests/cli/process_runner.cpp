@@ -13,46 +13,30 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
-#include <string_view>
 
 namespace clitest {
 
 namespace {
 
-constexpr rlim_t RUN_TIME_LIMIT_S = 60;  // of CPU time
-
-// An unnamed scratch file for one captured stream; gone once closed.
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-File scratchFile() {
-    File file(std::tmpfile(), &std::fclose);
-    if (!file) throw std::runtime_error("tmpfile failed");
-    return file;
+// Made absolute here because the child runs in another directory.
+std::filesystem::path korvaneExe() {
+    const char* exe = std::getenv("KORVANE_TEST_EXE");
+    return std::filesystem::absolute(exe != nullptr && *exe != '\0' ? exe : KORVANE_EXE);
 }
 
-std::string contents(std::FILE* file) {
+// What a scratch file (unnamed, gone once closed) holds, "\r\n" read as "\n" under a wrapper.
+std::string contents(std::FILE* file, bool dropCarriageReturns) {
     std::string text;
     std::rewind(file);
     char chunk[4096];
     for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    for (size_t at = 0; dropCarriageReturns && (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
     return text;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& words) {
-    std::vector<char*> list;
-    list.reserve(words.size() + 1);
-    for (std::string& word : words) list.push_back(word.data());
-    list.push_back(nullptr);
-    return list;
-}
-
-void dropCarriageReturns(std::string& text) {
-    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
 }
 
 // Only async-signal-safe calls between fork and exec.
 [[noreturn]] void childFail(const char* what) {
-    const ssize_t ignored = write(STDERR_FILENO, what, std::strlen(what));
-    (void)ignored;
+    if (write(STDERR_FILENO, what, std::strlen(what)) < 0) _exit(126);
     _exit(127);
 }
 
@@ -60,10 +44,8 @@ void dropCarriageReturns(std::string& text) {
 
 std::vector<std::string> testWrapper() {
     std::vector<std::string> words;
-    if (const char* wrapper = std::getenv("KORVANE_TEST_WRAPPER")) {
-        std::istringstream in(wrapper);
-        for (std::string word; in >> word;) words.push_back(word);
-    }
+    std::istringstream in(std::getenv("KORVANE_TEST_WRAPPER") != nullptr ? std::getenv("KORVANE_TEST_WRAPPER") : "");
+    for (std::string word; in >> word;) words.push_back(word);
     return words;
 }
 
@@ -78,38 +60,27 @@ std::vector<testsupport::Missing> missingForRuns() {
     return missing;
 }
 
-std::filesystem::path korvaneExe() {
-    const char* exe = std::getenv("KORVANE_TEST_EXE");
-    // Made absolute here because the child runs in another directory.
-    return std::filesystem::absolute(exe != nullptr && *exe != '\0' ? exe : KORVANE_EXE);
-}
-
 RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
                      const RunOptions& options) {
-    const std::vector<std::string> wrapper = testWrapper();
-    const std::string exe = korvaneExe().string();
-
     // Everything the child needs is built before the fork.
-    std::vector<std::string> words = wrapper;
-    if (!wrapper.empty())
-        words.push_back(exe);
-    else if (options.argv0)
-        words.push_back(*options.argv0);
+    std::vector<std::string> words = testWrapper();
+    const bool wrapped = !words.empty();
+    const std::string exe = korvaneExe().string(), dir = workDir.string();
+    if (wrapped || options.argv0) words.push_back(wrapped ? exe : *options.argv0);
     words.insert(words.end(), args.begin(), args.end());
-    const std::vector<char*> argv = pointers(words);
-    const std::string dir = workDir.string();
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     const std::string cgroupProcs = options.cgroup.empty() ? "" : options.cgroup + "/cgroup.procs";
-    // Wine reads the arguments in the locale it is given: non-ASCII paths
-    // arrive unchanged only under a UTF-8 one, whatever the caller's.
-    if (!wrapper.empty()) {
-        ::setenv("LANG", "C.UTF-8", 1);
-        ::setenv("LC_ALL", "C.UTF-8", 1);
-    }
+    // Wine passes non-ASCII arguments on unchanged only under a UTF-8 locale, whatever the caller's.
+    for (const char* name : {"LANG", "LC_ALL"})
+        if (wrapped) ::setenv(name, "C.UTF-8", 1);
     const char* noHugePages = std::getenv("KORVANE_TEST_NO_HUGE_PAGES");
     const bool hugePagesOff = noHugePages != nullptr && std::string(noHugePages) == "1";
 
-    const File out = scratchFile();
-    const File err = scratchFile();
+    using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+    const File out(std::tmpfile(), &std::fclose), err(std::tmpfile(), &std::fclose);
+    if (!out || !err) throw std::runtime_error("tmpfile failed");
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
@@ -118,12 +89,10 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
             dup2(fileno(err.get()), STDERR_FILENO) < 0)
             _exit(127);
         // A run that loops forever is stopped by the CPU time limit (SIGXCPU).
-        const rlimit fileSizeLimit{options.fileSizeLimit, options.fileSizeLimit};
-        const rlimit cpuTime{RUN_TIME_LIMIT_S, RUN_TIME_LIMIT_S};
-        if (setrlimit(RLIMIT_FSIZE, &fileSizeLimit) != 0 || setrlimit(RLIMIT_CPU, &cpuTime) != 0)
-            childFail("runner: setrlimit failed\n");
+        const rlimit fileSize{options.fileSizeLimit, options.fileSizeLimit}, cpuTime{60, 60};
         const rlimit addressSpace{options.addressSpaceLimit, options.addressSpaceLimit};
-        if (options.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &addressSpace) != 0)
+        if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0 || setrlimit(RLIMIT_CPU, &cpuTime) != 0 ||
+            (options.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &addressSpace) != 0))
             childFail("runner: setrlimit failed\n");
         if (hugePagesOff && prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) childFail("runner: prctl failed\n");
         if (!cgroupProcs.empty()) {  // "0" moves the writing process
@@ -132,26 +101,14 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
             close(procs);
         }
         if (chdir(dir.c_str()) != 0) childFail("runner: chdir failed\n");
-        if (wrapper.empty())
-            execve(exe.c_str(), argv.data(), environ);
-        else
-            execvp(argv[0], argv.data());
+        wrapped ? execvp(argv[0], argv.data()) : execve(exe.c_str(), argv.data(), environ);
         childFail("runner: exec failed\n");
     }
-
     int waitStatus = 0;
     while (waitpid(pid, &waitStatus, 0) < 0)
         if (errno != EINTR) throw std::runtime_error("waitpid failed");
-
-    RunResult result;
-    result.out = contents(out.get());
-    result.err = contents(err.get());
-    if (!wrapper.empty()) {
-        dropCarriageReturns(result.out);
-        dropCarriageReturns(result.err);
-    }
-    result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
-    return result;
+    return {contents(out.get(), wrapped), contents(err.get(), wrapped),
+            WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus)};
 }
 
 }  // namespace clitest

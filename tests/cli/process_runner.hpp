@@ -1,16 +1,10 @@
 #pragma once
 
 // Runs the Korvane executable as a child process and captures what it does.
-//
-// KORVANE_TEST_EXE replaces the executable under test; KORVANE_TEST_WRAPPER
-// (space-separated words, e.g. "wine64") is put in front of it, so the same
-// tests can drive a Windows build. Under a wrapper "\r\n" is read as "\n",
-// and the child runs with LANG and LC_ALL set to C.UTF-8, so that wine passes
-// non-ASCII arguments on unchanged whatever the caller's locale.
-//
-// KORVANE_TEST_NO_HUGE_PAGES=1 runs every child with transparent huge pages
-// disabled (prctl PR_SET_THP_DISABLE), so the suite can check that they change
-// nothing.
+// KORVANE_TEST_EXE replaces the executable; KORVANE_TEST_WRAPPER (words, e.g.
+// "wine64") goes in front of it, so the same tests drive a Windows build
+// ("\r\n" is then read as "\n"). KORVANE_TEST_NO_HUGE_PAGES=1 runs every child
+// with transparent huge pages disabled, which must change nothing.
 
 #include <cstdint>
 #include <filesystem>
@@ -29,24 +23,16 @@ struct RunResult {
 };
 
 struct RunOptions {
-    // The child's argv[0]; nullopt passes no argv[0] at all. A wrapper sets
-    // argv[0] itself, so this has no effect under one.
+    // The child's argv[0]; nullopt passes none at all. A wrapper sets its own.
     std::optional<std::string> argv0 = "Korvane";
-    // The most the child may write to any file, captures included; beyond it
-    // the child is killed (SIGXFSZ). The default bounds a runaway child.
-    uint64_t fileSizeLimit = uint64_t{64} << 20;
-    // The child's address-space limit in bytes (RLIMIT_AS); 0 leaves it alone.
-    uint64_t addressSpaceLimit = 0;
-    // A control group directory the child joins first (needs root); empty: none.
-    std::string cgroup = {};
+    uint64_t fileSizeLimit = uint64_t{64} << 20;  // RLIMIT_FSIZE, captures included: bounds a runaway child
+    uint64_t addressSpaceLimit = 0;               // RLIMIT_AS; 0 leaves it alone
+    std::string cgroup = {};                      // a control group the child joins first (needs root)
 };
 
 std::vector<std::string> testWrapper();
-// A missing wrapper (wine64) or Windows build (g++-mingw-w64-x86-64): call
-// KORVANE_SKIP_IF_MISSING with it before a run.
+// A missing wrapper or Windows build: skip with KORVANE_SKIP_IF_MISSING before a run.
 std::vector<testsupport::Missing> missingForRuns();
-std::filesystem::path korvaneExe();
-
 // Runs Korvane with `args` after argv[0], in `workDir`, stdin on /dev/null.
 RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
                      const RunOptions& options = {});
