@@ -7,31 +7,27 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "testing.hpp"
 
 namespace {
 
-struct Outcome {
-    std::vector<uint8_t> bytes;
-    size_t consumed = 0;
-    std::string error;
-    bool operator==(const Outcome&) const = default;
-};
+using Outcome = std::tuple<std::vector<uint8_t>, size_t, std::string>;  // bytes, consumed count, error
 
 Outcome decode(const uint8_t* data, size_t size, korvane::DecodePath path, size_t prefix) {
     korvane::ByteBuffer out;
     for (size_t i = 0; i < prefix; ++i) out.push_back(static_cast<uint8_t>(i));
-    Outcome outcome;
+    size_t consumed = 0;
+    std::string error;
     try {
-        outcome.consumed = korvane::testing::zlibDecompressAppend(data, size, out, path);
-    } catch (const korvane::DecodeError& error) {
-        outcome.error = error.what();
+        consumed = korvane::testing::zlibDecompressAppend(data, size, out, path);
+    } catch (const korvane::DecodeError& e) {
+        error = e.what();
         if (out.size() != prefix) std::abort();  // a failed stream leaves what was there before
     }
-    outcome.bytes.assign(out.begin() + prefix, out.end());
-    return outcome;
+    return {std::vector<uint8_t>(out.begin() + prefix, out.end()), consumed, error};
 }
 
 }  // namespace
