@@ -18,12 +18,6 @@ namespace clitest {
 
 namespace {
 
-// Made absolute here because the child runs in another directory.
-std::filesystem::path korvaneExe() {
-    const char* exe = std::getenv("KORVANE_TEST_EXE");
-    return std::filesystem::absolute(exe != nullptr && *exe != '\0' ? exe : KORVANE_EXE);
-}
-
 // What a scratch file (unnamed, gone once closed) holds, "\r\n" read as "\n" under a wrapper.
 std::string contents(std::FILE* file, bool dropCarriageReturns) {
     std::string text;
@@ -41,6 +35,12 @@ std::string contents(std::FILE* file, bool dropCarriageReturns) {
 }
 
 }  // namespace
+
+// Made absolute here because the child runs in another directory.
+std::filesystem::path korvaneExe() {
+    const char* exe = std::getenv("KORVANE_TEST_EXE");
+    return std::filesystem::absolute(exe != nullptr && *exe != '\0' ? exe : KORVANE_EXE);
+}
 
 std::vector<std::string> testWrapper() {
     std::vector<std::string> words;

@@ -31,6 +31,7 @@ struct RunOptions {
 };
 
 std::vector<std::string> testWrapper();
+std::filesystem::path korvaneExe();
 // A missing wrapper or Windows build: skip with KORVANE_SKIP_IF_MISSING before a run.
 std::vector<testsupport::Missing> missingForRuns();
 // Runs Korvane with `args` after argv[0], in `workDir`, stdin on /dev/null.
