@@ -31,8 +31,8 @@ void onBusError(int, siginfo_t* info, void*) {
     const auto at = reinterpret_cast<uintptr_t>(address);
     uint8_t* const page = address - (at & pageMask);
     if (at < reinterpret_cast<uintptr_t>(mappingBegin) || at >= reinterpret_cast<uintptr_t>(mappingEnd) ||
-        mmap(page, static_cast<size_t>(mappingEnd - page), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
-             0) == MAP_FAILED) {
+        mmap(page, static_cast<size_t>(mappingEnd - page), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
+            MAP_FAILED) {
         signal(SIGBUS, SIG_DFL);
         return;
     }

@@ -21,7 +21,7 @@ namespace {
 TEST_F(CliTest, InputThatShrinksWhileDecodingFailsToRead) {
     if (!testWrapper().empty()) GTEST_SKIP() << "the Windows build reads its input instead of mapping it";
     constexpr size_t BLOCKS = 20000;
-    constexpr size_t KEPT = 8192;                                              // 64-byte blocks: 512 KiB
+    constexpr size_t KEPT = 8192;                                             // 64-byte blocks: 512 KiB
     const Bytes stream = tessel::zlibCompress(Bytes(21, 'k'), {.level = 0});  // 2 + 5 + 21 + 4 bytes
     ASSERT_EQ(stream.size() + 32, 64U);
     put("in.tessel", tessel::makeContainer(std::vector<Bytes>(BLOCKS, stream)));
@@ -49,17 +49,14 @@ TEST_F(CliTest, InputThatShrinksWhileDecodingFailsToRead) {
         report.append(chunk, n > 0 ? static_cast<size_t>(n) : 0);
         return n > 0;
     };
-    while (report.find("File size") == std::string::npos && readMore()) {
-    }
+    while (report.find("File size") == std::string::npos && readMore()) {}
     ASSERT_EQ(truncate(input.c_str(), KEPT * 64), 0);
-    while (readMore()) {
-    }
+    while (readMore()) {}
     close(out[0]);
     int status = 0;
     waitpid(child, &status, 0);
 
-    EXPECT_EQ(report,
-              reportStart(input, output, BLOCKS * 64) + decodedLines(std::vector<size_t>(KEPT, 21), {}));
+    EXPECT_EQ(report, reportStart(input, output, BLOCKS * 64) + decodedLines(std::vector<size_t>(KEPT, 21), {}));
     EXPECT_EQ(get("err"), bytesOf("Error reading file: " + input + "\n"));
     EXPECT_EQ(status, 1 << 8);  // exited with 1
     EXPECT_FALSE(fs::exists(output));
