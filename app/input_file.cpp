@@ -40,28 +40,29 @@ void onBusError(int, siginfo_t* info, void*) {
 }
 
 // Maps a non-empty regular file read-only, its pages made present up front;
-// nullptr where the file is anything else or cannot be mapped.
-const uint8_t* mapFile(const std::string& path, size_t& size) {
+// empty where the file is anything else or cannot be mapped.
+std::span<uint8_t> mapFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return {};
     struct stat status {};
+    size_t size = 0;
     void* mapping = MAP_FAILED;
     if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
         size = static_cast<size_t>(status.st_size);
         mapping = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     }
     ::close(fd);
-    return mapping == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(mapping);
+    return mapping == MAP_FAILED ? std::span<uint8_t>() : std::span(static_cast<uint8_t*>(mapping), size);
 }
 
 }  // namespace
 
 bool InputFile::open(const std::string& path) {
-    mapped_ = mapFile(path, mappedSize_);
-    if (mapped_ == nullptr) return readFile(path, copy_);
+    mapped_ = mapFile(path);
+    if (mapped_.empty()) return readFile(path, copy_);
     pageMask = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)) - 1;
-    mappingBegin = const_cast<uint8_t*>(mapped_);
-    mappingEnd = mappingBegin + ((mappedSize_ + pageMask) & ~pageMask);
+    mappingBegin = mapped_.data();
+    mappingEnd = mappingBegin + ((mapped_.size() + pageMask) & ~pageMask);
     struct sigaction action {};
     action.sa_sigaction = onBusError;
     action.sa_flags = SA_SIGINFO;
@@ -71,9 +72,9 @@ bool InputFile::open(const std::string& path) {
 }
 
 InputFile::~InputFile() {
-    if (mapped_ == nullptr) return;
+    if (mapped_.empty()) return;
     signal(SIGBUS, SIG_DFL);
-    munmap(const_cast<uint8_t*>(mapped_), mappedSize_);
+    munmap(mapped_.data(), mapped_.size());
     mappingBegin = mappingEnd = nullptr;
 }
 
@@ -88,7 +89,7 @@ bool InputFile::changedWhileMapped() { return false; }
 #endif
 
 std::span<const uint8_t> InputFile::bytes() const {
-    return mapped_ != nullptr ? std::span(mapped_, mappedSize_) : std::span(copy_.data(), copy_.size());
+    return mapped_.empty() ? std::span<const uint8_t>(copy_.data(), copy_.size()) : mapped_;
 }
 
 }  // namespace korvane

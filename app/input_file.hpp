@@ -32,8 +32,7 @@ public:
 
 private:
     ByteBuffer copy_;
-    const uint8_t* mapped_ = nullptr;
-    size_t mappedSize_ = 0;
+    std::span<uint8_t> mapped_;  // empty when the file was read into copy_
 };
 
 }  // namespace korvane
