@@ -74,7 +74,20 @@ uint32_t reversed(uint32_t code, uint32_t length) {
 }  // namespace
 
 template <FastAlphabet A>
-bool FastCode<A>::build(std::span<const int32_t> lengths) {
+bool FastCode<A>::build(std::span<const int32_t> lengths) requires(A != FastAlphabet::LiteralLength) {
+    return buildTable(lengths);
+}
+
+template <FastAlphabet A>
+bool FastCode<A>::build(std::span<const int32_t> lengths,
+                        const FastCode<FastAlphabet::Distance>& distance) requires(A == FastAlphabet::LiteralLength) {
+    if (!buildTable(lengths)) return false;
+    pairLengthsWith(distance);
+    return true;
+}
+
+template <FastAlphabet A>
+bool FastCode<A>::buildTable(std::span<const int32_t> lengths) {
     constexpr uint32_t PRIMARY_SIZE = 1U << PRIMARY_BITS;
     uint32_t* const table = entries_.data();
     // Lengths outside 1..15 mean "no code", as in HuffmanTable (a negative
@@ -146,6 +159,7 @@ bool FastCode<A>::build(std::span<const int32_t> lengths) {
     };
     std::array<Folded, MAX_SYMBOLS> folded;
     size_t foldedCount = 0;
+    lengthCodeCount_ = 0;
     table[0] = FastEntry::HAND_OVER;
     uint32_t code = 0;
     size_t next = 0;
@@ -154,9 +168,13 @@ bool FastCode<A>::build(std::span<const int32_t> lengths) {
         const uint32_t half = 1U << (length - 1);
         std::copy_n(table, half, table + half);
         for (uint32_t n = 0; n < count[length]; ++n, ++code) {
-            const SymbolEntry entry = entryFor<A>(sorted[next++], length, PRIMARY_BITS);
+            const uint32_t symbol = sorted[next++];
+            const SymbolEntry entry = entryFor<A>(symbol, length, PRIMARY_BITS);
             const uint32_t slot = reversed(code, length);
             table[slot] = entry.entry;
+            if (A == FastAlphabet::LiteralLength && symbol > END_OF_BLOCK &&
+                symbol < static_cast<uint32_t>(FIRST_LENGTH_SYMBOL + LENGTH_SYMBOL_COUNT))
+                lengthCodes_[lengthCodeCount_++] = {static_cast<uint16_t>(slot), static_cast<uint16_t>(length)};
             if (entry.foldedMask != 0) folded[foldedCount++] = {slot, length, entry};
         }
     }
@@ -204,6 +222,33 @@ bool FastCode<A>::build(std::span<const int32_t> lengths) {
         }
     }
     return true;
+}
+
+template <FastAlphabet A>
+void FastCode<A>::pairLengthsWith(const FastCode<FastAlphabet::Distance>& distance) {
+    static_assert(PRIMARY_BITS + *std::ranges::max_element(DIST_EXTRA) <= 63,
+                  "a PAIRED entry's bit count fits in bits 0-5");
+    static_assert(DIST_BASE.back() < 1 << 15, "a distance base fits in bits 16-30");
+    uint32_t* const table = entries_.data();
+    for (size_t n = 0; n < lengthCodeCount_; ++n) {
+        const uint32_t stride = 1U << lengthCodes_[n].length;
+        // Every slot of the code: with folded extra bits, each holds its own length.
+        for (uint32_t slot = lengthCodes_[n].slot; slot < 1U << PRIMARY_BITS; slot += stride) {
+            const uint32_t entry = table[slot];
+            const uint32_t used = FastEntry::bits(entry);
+            const uint32_t copyLength = FastEntry::baseValue(entry);
+            // Extra bits read apart leave no room in the index.
+            if (FastEntry::extra(entry) != 0 || copyLength > FastEntry::MAX_PAIRED_LENGTH) continue;
+            // The index bits above the length: the distance code, if it
+            // is short enough to lie wholly among them.
+            const uint32_t distanceEntry = distance.lookup(slot >> used);
+            if (FastEntry::isExceptional(distanceEntry)) continue;
+            const uint32_t distanceExtra = FastEntry::extra(distanceEntry);
+            if (used + FastEntry::bits(distanceEntry) - distanceExtra > PRIMARY_BITS) continue;
+            table[slot] = FastEntry::PAIRED | (used + FastEntry::bits(distanceEntry)) | distanceExtra << 8 |
+                          (copyLength - FastEntry::MIN_PAIRED_LENGTH) << 12 | FastEntry::baseValue(distanceEntry) << 16;
+        }
+    }
 }
 
 template class FastCode<FastAlphabet::LiteralLength>;

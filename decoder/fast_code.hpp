@@ -5,21 +5,30 @@
 #include <cstdint>
 #include <span>
 
+#include "deflate_tables.hpp"
+
 namespace korvane {
 
 // Entries of the fast path's decode tables (FastCode), 32 bits each:
 //   bits 0-5    bits to consume: the code, and for BASE its extra bits too
+//               (for PAIRED, the length code, the distance code and all their
+//               extra bits)
+//   bit 6       PAIRED: a BASE length whose distance code the same index
+//               also holds (see FastCode::pairLengthsWith)
 //   bit 7       EXCEPTIONAL: subtable link, end of block or hand-over
 //   bits 8-11   BASE: how many of the extra bits still have to be added to
 //               `value` (0 when the index already held them all); otherwise
-//               the exceptional kind
-//   bits 12-15  subtable index bits (SUBTABLE)
-//   bits 16-30  value: copy length or distance (BASE), subtable start
+//               the exceptional kind. PAIRED: the distance's extra bits, the
+//               last ones of the count in bits 0-5
+//   bits 12-15  subtable index bits (SUBTABLE); PAIRED: copy length - 3
+//   bits 16-30  value: copy length or distance (BASE; the distance base for
+//               PAIRED), subtable start
 //   bit 31      LITERAL, with the byte (or code-length symbol) in bits 8-15
 // Keeping bits 6 and 7 out of the consume count lets the decoder shift by
 // `entry & 63`, which is a plain shift on common CPUs.
 struct FastEntry {
     static constexpr uint32_t LITERAL = 0x8000'0000;
+    static constexpr uint32_t PAIRED = 0x40;
     static constexpr uint32_t EXCEPTIONAL = 0x80;
     static constexpr uint32_t SUBTABLE = EXCEPTIONAL | 1U << 8;
     static constexpr uint32_t END_BLOCK = EXCEPTIONAL | 2U << 8;
@@ -34,6 +43,11 @@ struct FastEntry {
     static constexpr bool isLiteral(uint32_t entry) { return (entry & LITERAL) != 0; }
     static constexpr bool isExceptional(uint32_t entry) { return (entry & EXCEPTIONAL) != 0; }
     static constexpr uint32_t literalByte(uint32_t entry) { return (entry >> 8) & 0xFF; }
+
+    static constexpr uint32_t MIN_PAIRED_LENGTH = 3;
+    static constexpr uint32_t MAX_PAIRED_LENGTH = MIN_PAIRED_LENGTH + 0xF;
+    static constexpr bool isPaired(uint32_t entry) { return (entry & PAIRED) != 0; }
+    static constexpr uint32_t pairedLength(uint32_t entry) { return ((entry >> 12) & 0xF) + MIN_PAIRED_LENGTH; }
 };
 
 enum class FastAlphabet { LiteralLength, Distance, CodeLength };
@@ -70,7 +84,16 @@ public:
     // Builds the table; returns false (and leaves it unusable) when the
     // lengths over-subscribe the code space, or exceed the alphabet's size or
     // longest code.
-    bool build(std::span<const int32_t> lengths);
+    bool build(std::span<const int32_t> lengths) requires(A != FastAlphabet::LiteralLength);
+
+    // The same for the literal/length table, which then also pairs each copy
+    // length of at most MAX_PAIRED_LENGTH with the code of `distance` that
+    // follows it wherever the primary index holds both codes whole: such a
+    // slot becomes one PAIRED entry, and the common short copy takes one
+    // lookup instead of two. `distance` must be built first, and stay as it
+    // is while this table is in use.
+    bool build(std::span<const int32_t> lengths,
+               const FastCode<FastAlphabet::Distance>& distance) requires(A == FastAlphabet::LiteralLength);
 
     // The entry for the code at the bottom of `bitBuffer` (arrival order from
     // bit 0), before following a subtable link.
@@ -88,6 +111,17 @@ public:
     }
 
 private:
+    bool buildTable(std::span<const int32_t> lengths);
+    void pairLengthsWith(const FastCode<FastAlphabet::Distance>& distance);
+
+    // The primary slot and bit count of each length code in the primary
+    // table, from the last buildTable().
+    struct LengthCode {
+        uint16_t slot;
+        uint16_t length;
+    };
+    std::array<LengthCode, LENGTH_SYMBOL_COUNT> lengthCodes_;
+    size_t lengthCodeCount_ = 0;
     std::array<uint32_t, CAPACITY> entries_;  // written by build() before any read
 };
 

@@ -114,6 +114,7 @@ private:
 // path from one symbol to the next.
 constexpr uint32_t LITERALS_PER_STEP = 2;
 static_assert(MAX_PAIR_BITS <= BitBuffer::REFILLED_BITS, "a whole pair is consumable after a refill");
+static_assert(LOOKUP_BITS + MAX_DISTANCE_EXTRA_BITS <= MAX_PAIR_BITS, "so is a PAIRED entry's");
 static_assert(BitBuffer::WORD_BITS - MAX_PAIR_BITS >= LOOKUP_BITS, "the code after a pair is loaded");
 static_assert(MAX_CODE_LENGTH <= BitBuffer::REFILLED_BITS, "a subtable lookup after a refill is loaded");
 static_assert(LITERALS_PER_STEP * LOOKUP_BITS <= BitBuffer::REFILLED_BITS, "literals come from the primary table");
@@ -291,20 +292,31 @@ template <bool Bmi2>
         // A length, then its distance, read from copies of the buffer: nothing
         // is consumed until the whole pair is known to be valid. Each entry's
         // bit count covers its extra bits, so the next code is one shift away.
-        const uint64_t afterLength = bits.peek() >> FastEntry::bits(entry);
-        uint32_t distanceEntry = distanceCode.primary(afterLength);
-        if (FastEntry::isExceptional(distanceEntry)) {
-            if (FastEntry::exceptionalKind(distanceEntry) != FastEntry::SUBTABLE) break;
-            distanceEntry = distanceCode.secondary(distanceEntry, afterLength);
-            if (FastEntry::isExceptional(distanceEntry)) break;
+        size_t length = 0;
+        size_t distance = 0;
+        uint32_t used = 0;
+        if (FastEntry::isPaired(entry)) {
+            // Both codes came with the one lookup; only the distance's extra bits are left.
+            length = FastEntry::pairedLength(entry);
+            distance = FastEntry::baseValue(entry) + extraValue<Bmi2>(bits.peek(), entry);
+            used = FastEntry::bits(entry);
+        } else {
+            const uint64_t afterLength = bits.peek() >> FastEntry::bits(entry);
+            uint32_t distanceEntry = distanceCode.primary(afterLength);
+            if (FastEntry::isExceptional(distanceEntry)) {
+                if (FastEntry::exceptionalKind(distanceEntry) != FastEntry::SUBTABLE) break;
+                distanceEntry = distanceCode.secondary(distanceEntry, afterLength);
+                if (FastEntry::isExceptional(distanceEntry)) break;
+            }
+            // Most lengths come whole from the table; only long codes with many
+            // extra bits need them read apart.
+            length = FastEntry::baseValue(entry);
+            if (FastEntry::extra(entry) != 0) length += extraValue<Bmi2>(bits.peek(), entry);
+            distance = FastEntry::baseValue(distanceEntry) + extraValue<Bmi2>(afterLength, distanceEntry);
+            used = FastEntry::bits(entry) + FastEntry::bits(distanceEntry);
         }
-        // Most lengths come whole from the table; only long codes with many
-        // extra bits need them read apart.
-        size_t length = FastEntry::baseValue(entry);
-        if (FastEntry::extra(entry) != 0) length += extraValue<Bmi2>(bits.peek(), entry);
-        const size_t distance = FastEntry::baseValue(distanceEntry) + extraValue<Bmi2>(afterLength, distanceEntry);
         if (distance > static_cast<size_t>(to - window.historyBegin)) break;
-        bits.consume(FastEntry::bits(entry) + FastEntry::bits(distanceEntry));
+        bits.consume(used);
         entry = literalCode.primary(bits.peek());
         bits.refill();
         to = copyMatch(to, length, distance);
@@ -414,24 +426,23 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeL
     return true;
 }
 
-namespace {
-template <class Code>
-Code builtFrom(std::span<const int32_t> lengths) {
-    Code code;
-    code.build(lengths);
-    return code;
-}
-}  // namespace
-
 uint64_t takeFastLoopBytes() { return std::exchange(fastLoopBytes, 0); }
 
-const FastLiteralCode& fixedLiteralCode() {
-    static const auto code = builtFrom<FastLiteralCode>(fixedLiteralLengths());
+const FastDistanceCode& fixedDistanceCode() {
+    static const auto code = [] {
+        FastDistanceCode built;
+        built.build(fixedDistanceLengths());
+        return built;
+    }();
     return code;
 }
 
-const FastDistanceCode& fixedDistanceCode() {
-    static const auto code = builtFrom<FastDistanceCode>(fixedDistanceLengths());
+const FastLiteralCode& fixedLiteralCode() {
+    static const auto code = [] {
+        FastLiteralCode built;
+        built.build(fixedLiteralLengths(), fixedDistanceCode());
+        return built;
+    }();
     return code;
 }
 

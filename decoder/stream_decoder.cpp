@@ -121,8 +121,9 @@ void StreamDecoder::decodeDynamicBlock(BitReader& reader, ByteBuffer& out) {
 
     // Over-subscribed codes, which no real compressor writes, stay with the
     // bit-at-a-time decoder; so does whatever the fast loop hands over.
-    if (path_ != Path::Reference && fastLiteralCode_.build(literalLengths) &&
-        fastDistanceCode_.build(distanceLengths) && decodeFast(reader, out, fastLiteralCode_, fastDistanceCode_))
+    if (path_ != Path::Reference && fastDistanceCode_.build(distanceLengths) &&
+        fastLiteralCode_.build(literalLengths, fastDistanceCode_) &&
+        decodeFast(reader, out, fastLiteralCode_, fastDistanceCode_))
         return;
     HuffmanTable literalTable;
     HuffmanTable distanceTable;
