@@ -235,12 +235,12 @@ void FastCode<A>::pairLengthsWith(const FastCode<FastAlphabet::Distance>& distan
         // Every slot of the code: with folded extra bits, each holds its own length.
         for (uint32_t slot = lengthCodes_[n].slot; slot < 1U << PRIMARY_BITS; slot += stride) {
             const uint32_t entry = table[slot];
-            const uint32_t used = FastEntry::bits(entry);
+            const uint32_t used = FastEntry::bits(entry);  // the length code and its extra bits
             const uint32_t copyLength = FastEntry::baseValue(entry);
-            // Extra bits read apart leave no room in the index.
-            if (FastEntry::extra(entry) != 0 || copyLength > FastEntry::MAX_PAIRED_LENGTH) continue;
-            // The index bits above the length: the distance code, if it
-            // is short enough to lie wholly among them.
+            if (copyLength > FastEntry::MAX_PAIRED_LENGTH) continue;
+            // The index bits above the length: the distance code, if it is
+            // short enough to lie wholly among them. (A length whose extra
+            // bits are read apart already takes more bits than the index has.)
             const uint32_t distanceEntry = distance.lookup(slot >> used);
             if (FastEntry::isExceptional(distanceEntry)) continue;
             const uint32_t distanceExtra = FastEntry::extra(distanceEntry);
