@@ -14,7 +14,7 @@ namespace korvane {
 //               (for PAIRED, the length code, the distance code and all their
 //               extra bits)
 //   bit 6       PAIRED: a BASE length whose distance code the same index
-//               also holds (see FastCode::pairLengthsWith)
+//               also holds (see FastCode::build)
 //   bit 7       EXCEPTIONAL: subtable link, end of block or hand-over
 //   bits 8-11   BASE: how many of the extra bits still have to be added to
 //               `value` (0 when the index already held them all); otherwise
@@ -44,10 +44,14 @@ struct FastEntry {
     static constexpr bool isExceptional(uint32_t entry) { return (entry & EXCEPTIONAL) != 0; }
     static constexpr uint32_t literalByte(uint32_t entry) { return (entry >> 8) & 0xFF; }
 
-    static constexpr uint32_t MIN_PAIRED_LENGTH = 3;
-    static constexpr uint32_t MAX_PAIRED_LENGTH = MIN_PAIRED_LENGTH + 0xF;
+    // A PAIRED entry keeps its copy length, less the shortest one, in bits 12-15.
+    static constexpr auto MIN_PAIRED_LENGTH = static_cast<uint32_t>(LENGTH_BASE.front());
+    static constexpr uint32_t PAIRED_LENGTH_MASK = 0xF;
+    static constexpr uint32_t MAX_PAIRED_LENGTH = MIN_PAIRED_LENGTH + PAIRED_LENGTH_MASK;
     static constexpr bool isPaired(uint32_t entry) { return (entry & PAIRED) != 0; }
-    static constexpr uint32_t pairedLength(uint32_t entry) { return ((entry >> 12) & 0xF) + MIN_PAIRED_LENGTH; }
+    static constexpr uint32_t pairedLength(uint32_t entry) {
+        return ((entry >> 12) & PAIRED_LENGTH_MASK) + MIN_PAIRED_LENGTH;
+    }
 };
 
 enum class FastAlphabet { LiteralLength, Distance, CodeLength };
