@@ -426,23 +426,24 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeL
     return true;
 }
 
+namespace {
+template <class Code, class... Paired>
+Code builtFrom(std::span<const int32_t> lengths, const Paired&... distance) {
+    Code code;
+    code.build(lengths, distance...);
+    return code;
+}
+}  // namespace
+
 uint64_t takeFastLoopBytes() { return std::exchange(fastLoopBytes, 0); }
 
 const FastDistanceCode& fixedDistanceCode() {
-    static const auto code = [] {
-        FastDistanceCode built;
-        built.build(fixedDistanceLengths());
-        return built;
-    }();
+    static const auto code = builtFrom<FastDistanceCode>(fixedDistanceLengths());
     return code;
 }
 
 const FastLiteralCode& fixedLiteralCode() {
-    static const auto code = [] {
-        FastLiteralCode built;
-        built.build(fixedLiteralLengths(), fixedDistanceCode());
-        return built;
-    }();
+    static const auto code = builtFrom<FastLiteralCode>(fixedLiteralLengths(), fixedDistanceCode());
     return code;
 }
 
