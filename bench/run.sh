@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks Korvane against its peer programs (peer-libdeflate, peer-zlib):
-# whole runs on large generated containers, hyperfine timings on small files,
-# then the in-process decoder benchmark.
+# whole runs on large containers made from real files, hyperfine timings on
+# small files, then the in-process decoder benchmark.
 #
 #   bench/run.sh [-n ROUNDS] [-s RUNS] [-r REPETITIONS] [--no-decoder-bench] [--small-only] [NAME...]
 #
@@ -11,11 +11,12 @@
 #   --no-decoder-bench   skip the in-process benchmark
 #   --small-only         only the small files
 #   NAME...              only these inputs; large: png-compressed png-stored-l9
-#                        photo-rows-l6 text-l9 blocks-4k; small: sample
-#                        (examples/sample.tessel) small-300k
+#                        photo-rows-l6 text-l9 blocks-4k blocks-1430 stored-1430;
+#                        small: sample (examples/sample.tessel) small-preview
 #
-# Data goes to $KORVANE_BENCH_DATA (default build/bench/data) and is generated
-# when missing. The programs write their output files under
+# Data goes to $KORVANE_BENCH_DATA (default build/bench/data) and is made by
+# make-bench-data when missing, from files of Debian packages (README,
+# Benchmarks). The programs write their output files under
 # $KORVANE_BENCH_WORK (default build/bench); a tmpfs such as /dev/shm keeps
 # disk write-back out of the timings. Every input first gets one untimed run
 # of each program, whose exit status, report and PNG must match byte for byte.
@@ -40,13 +41,13 @@ while [ $# -gt 0 ]; do
     -r) repetitions=$2; shift 2 ;;
     --no-decoder-bench) micro=0; shift ;;
     --small-only) small_only=1; shift ;;
-    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '/^set -e/q; 2,$p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "unknown option: $1" >&2; exit 2 ;;
     *) names+=("$1"); shift ;;
   esac
 done
-all_large=(png-compressed png-stored-l9 photo-rows-l6 text-l9 blocks-4k)
-all_small=(sample small-300k)
+all_large=(png-compressed png-stored-l9 photo-rows-l6 text-l9 blocks-4k blocks-1430 stored-1430)
+all_small=(sample small-preview)
 [ ${#names[@]} -gt 0 ] || names=("${all_large[@]}" "${all_small[@]}")
 large=() small=()
 for name in "${names[@]}"; do

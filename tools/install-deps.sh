@@ -16,7 +16,8 @@ packages=(
   dpkg-dev file man-db                               # package and manual page tests
   clang libclang-rt-14-dev                           # fuzzing
   g++-mingw-w64-x86-64 wine64                        # Windows build and its tests
-  libbenchmark-dev hyperfine                         # benchmarks
+  libbenchmark-dev hyperfine libjpeg-turbo-progs     # benchmarks, and their real images:
+  desktop-base lomiri-wallpapers-20.04               #   artwork PNGs, JPEG photos
   clang-format clang-tidy clang-tools                # style gates
 )
 
