@@ -38,12 +38,9 @@ void Buffer::grow(size_t minimum) {
 
 namespace {
 
-// The report goes through stdio's buffer (one write per buffer rather than
-// per line when it is not a terminal); it is flushed before anything is
-// written to standard error, so the two streams interleave as with a flush
-// after every line.
+// Standard output is line-buffered (see run), so every earlier line of the
+// report is out before this one.
 void complain(const std::string& line) {
-    std::fflush(stdout);
     std::fputs(line.c_str(), stderr);
     std::fputc('\n', stderr);
 }
@@ -142,22 +139,28 @@ bool walkContainer(const Buffer& file, StreamDecoder& decoder, Buffer& joined) {
         std::printf("Block %" PRId64 ": decompressed %zu bytes\n", blockCount, joined.size() - before);
         offset = streamStart + consumed;
     }
-    std::printf("\nTotal blocks: %" PRId64 "\nTotal decompressed: %zu bytes\n", blockCount, joined.size());
+    std::printf("\n");
+    std::printf("Total blocks: %" PRId64 "\n", blockCount);
+    std::printf("Total decompressed: %zu bytes\n", joined.size());
     return true;
 }
 
 int runChecked(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFactor) {
     // The banner is Korvane's, so that the reports compare byte for byte.
-    std::printf("=== Korvane ===\nPNG extraction from CompressionFile\n(no external dependencies)\n\n");
+    for (const char* line : {"=== Korvane ===", "PNG extraction from CompressionFile", "(no external dependencies)", ""})
+        std::printf("%s\n", line);
     if (argc < 2) {
-        std::printf("Usage: %s <input_file> [output_file.png]\n\n", argc > 0 && argv[0] != nullptr ? argv[0] : "");
+        std::printf("Usage: %s <input_file> [output_file.png]\n", argc > 0 && argv[0] != nullptr ? argv[0] : "");
+        std::printf("\n");
         std::printf("Extracts PNG image from Tessel (CompressionFile) format.\n");
         std::printf("If output file is not specified, uses input filename with .png extension.\n");
         return 1;
     }
     const std::string inputPath = argv[1];
     const std::string outputPath = argc > 2 ? std::string(argv[2]) : outputPathFor(inputPath);
-    std::printf("Input file:  %s\nOutput file: %s\n\n", inputPath.c_str(), outputPath.c_str());
+    std::printf("Input file:  %s\n", inputPath.c_str());
+    std::printf("Output file: %s\n", outputPath.c_str());
+    std::printf("\n");
 
     Buffer file;
     if (!readInput(inputPath, file)) return 1;
@@ -187,15 +190,20 @@ int runChecked(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFac
     }
     const auto pngOffset = static_cast<size_t>(found - begin);
     const size_t pngSize = joined.size() - pngOffset;
-    std::printf("PNG found at offset: %zu\nPNG size: %zu bytes\n", pngOffset, pngSize);
+    std::printf("PNG found at offset: %zu\n", pngOffset);
+    std::printf("PNG size: %zu bytes\n", pngSize);
     if (!writeOutput(outputPath, found, pngSize)) return 1;
-    std::printf("\nSuccess! PNG saved to: %s\n", outputPath.c_str());
+    std::printf("\n");
+    std::printf("Success! PNG saved to: %s\n", outputPath.c_str());
     return 0;
 }
 
 }  // namespace
 
 int run(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFactor) {
+    // Korvane flushes standard output after every line, so each line is one
+    // write here too: printed one at a time, line-buffered.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     int status = 1;
     try {
         status = runChecked(argc, argv, decoder, fileSizeFactor);
