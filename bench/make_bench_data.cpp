@@ -60,8 +60,9 @@ Bytes commandOutput(const std::string& command) {
 
 // The regular files `package` installed under `prefix` whose names end in
 // `suffix`, in name order, each read and passed through `transform`, joined.
-Bytes packageFiles(const std::string& package, const std::string& prefix, const std::string& suffix,
-                   const std::function<Bytes(Bytes)>& transform = [](Bytes file) { return file; }) {
+Bytes packageFiles(
+    const std::string& package, const std::string& prefix, const std::string& suffix,
+    const std::function<Bytes(const Bytes&)>& transform = [](const Bytes& file) { return file; }) {
     const Bytes listing = commandOutput("dpkg -L " + package + " 2>/dev/null");
     std::vector<std::string> paths;
     for (auto start = listing.begin(), end = start; start < listing.end(); start = end + 1) {
@@ -174,8 +175,8 @@ Bytes textWithPng() {
 }
 
 Bytes preview() {
-    return tessel::pngWithStoredImageData(
-        packageFile("/usr/share/plasma/look-and-feel/org.debian.desktop/contents/previews/preview.png", "desktop-base"));
+    return tessel::pngWithStoredImageData(packageFile(
+        "/usr/share/plasma/look-and-feel/org.debian.desktop/contents/previews/preview.png", "desktop-base"));
 }
 
 struct Input {
@@ -206,7 +207,8 @@ Bytes container(const Bytes& payload, size_t streams, int level) {
         std::vector<std::jthread> pool(std::max(1U, std::thread::hardware_concurrency()));
         for (std::jthread& thread : pool)
             thread = std::jthread([&] {
-                for (size_t i; (i = next++) < streams;) compressed[i] = tessel::zlibCompress(parts[i], {.level = level});
+                for (size_t i; (i = next++) < streams;)
+                    compressed[i] = tessel::zlibCompress(parts[i], {.level = level});
             });
     }
     return tessel::makeContainer(compressed);

@@ -147,7 +147,8 @@ bool walkContainer(const Buffer& file, StreamDecoder& decoder, Buffer& joined) {
 
 int runChecked(int argc, char** argv, StreamDecoder& decoder, size_t fileSizeFactor) {
     // The banner is Korvane's, so that the reports compare byte for byte.
-    for (const char* line : {"=== Korvane ===", "PNG extraction from CompressionFile", "(no external dependencies)", ""})
+    for (const char* line :
+         {"=== Korvane ===", "PNG extraction from CompressionFile", "(no external dependencies)", ""})
         std::printf("%s\n", line);
     if (argc < 2) {
         std::printf("Usage: %s <input_file> [output_file.png]\n", argc > 0 && argv[0] != nullptr ? argv[0] : "");
