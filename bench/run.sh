@@ -206,11 +206,12 @@ fi
 
 [ "$micro" = 1 ] && [ ${#large[@]} -gt 0 ] || exit 0
 echo
-echo "== decoder-bench: $repetitions repetitions, median decode throughput (decoded MB per CPU second)"
-echo "   libdeflate and zlib check each stream's Adler-32, korvane does not; libdeflate-raw decodes the"
-echo "   DEFLATE data without the zlib frame, so without that check"
+echo "== decoder-bench: $repetitions repetitions, medians: decoded MB per CPU second and CPU time per stream"
+echo "   libdeflate-raw decodes the DEFLATE data without the zlib frame, so, like korvane, checks no Adler-32."
+echo "   NAME-setup: the streams' dynamic first blocks cut to their header and end-of-block code; the time"
+echo "   per stream there is what one block's set-up (code lengths read, tables built) costs"
 filter=$(IFS='|'; echo "${large[*]}")
-"$bin/bench/decoder-bench" --data-dir="$data" --benchmark_filter="/($filter)\$" \
+"$bin/bench/decoder-bench" --data-dir="$data" --benchmark_filter="/($filter)(-setup)?\$" \
   --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
   --benchmark_out="$work/micro.csv" --benchmark_out_format=csv >"$work/micro.log" 2>&1 || {
   cat "$work/micro.log" >&2
@@ -218,24 +219,27 @@ filter=$(IFS='|'; echo "${large[*]}")
 }
 grep -q 'ERROR OCCURRED' "$work/micro.log" && grep 'ERROR OCCURRED' "$work/micro.log" >&2
 awk -F, -v order="${large[*]}" '
-  /^name,/ { for (i = 1; i <= NF; ++i) if ($i == "bytes_per_second") col = i; next }
-  col && /^"/ {
+  /^name,/ { for (i = 1; i <= NF; ++i) { if ($i == "bytes_per_second") rcol = i; if ($i == "\"per_stream\"") pcol = i }; next }
+  pcol && /^"/ {
     name = $1; gsub(/"/, "", name)
     split(name, parts, "/"); program = parts[1]; rest = parts[2]
     # One repetition gives plain rows, more give _mean, _median, _stddev, _cv.
     stat = "median"; input = rest
     if (rest ~ /_[a-z]+$/) { stat = rest; sub(/.*_/, "", stat); sub(/_[a-z]+$/, "", input) }
-    if (stat == "median") rate[input, program] = $col
-    if (stat == "cv") cv[input, program] = $col
+    if (stat == "median") { rate[input, program] = $rcol; per[input, program] = $pcol }
+    if (stat == "cv") cv[input, program] = $pcol
   }
   END {
-    printf "%-15s %-14s %11s %7s %10s\n", "input", "decoder", "median MB/s", "cv %", "time K/x"
-    n = split(order, inputs, " "); split("korvane libdeflate zlib libdeflate-raw", progs, " ")
+    printf "%-18s %-14s %11s %12s %7s %10s\n", "input", "decoder", "median MB/s", "us/stream", "cv %", "time K/x"
+    n = split(order, names, " "); split("korvane libdeflate-raw", progs, " ")
     for (i = 1; i <= n; ++i)
-      for (j = 1; j <= 4; ++j) {
-        f = inputs[i]; p = progs[j]
-        if (!((f, p) in rate)) { printf "%-15s %-14s %11s\n", j == 1 ? f : "", p, "failed"; continue }
-        ratio = j == 1 || !((f, "korvane") in rate) ? "" : sprintf("%10.2f", rate[f, p] / rate[f, "korvane"])
-        printf "%-15s %-14s %11.1f %7.1f %s\n", j == 1 ? f : "", p, rate[f, p] / 1e6, cv[f, p] * 100, ratio
-      }
+      for (setup = 0; setup <= 1; ++setup)
+        for (j = 1; j <= 2; ++j) {
+          f = names[i] (setup ? "-setup" : ""); p = progs[j]
+          if (setup && !((f, "korvane") in per)) continue
+          if (!((f, p) in per)) { printf "%-18s %-14s %11s\n", j == 1 ? f : "", p, "failed"; continue }
+          ratio = j == 1 || !((f, "korvane") in per) ? "" : sprintf("%10.2f", per[f, "korvane"] / per[f, p])
+          mbs = setup ? "-" : sprintf("%.1f", rate[f, p] / 1e6)
+          printf "%-18s %-14s %11s %12.3f %7.1f %s\n", j == 1 ? f : "", p, mbs, per[f, p] * 1e6, cv[f, p] * 100, ratio
+        }
   }' "$work/micro.csv"
