@@ -190,13 +190,13 @@ if [ ${#small[@]} -gt 0 ]; then
     echo "ratios are korvane / that program; floor: bench-floor, an empty program linked like Korvane"
     python3 - "$work" "${small[@]}" <<'EOF'
 import json, sys
-print(f"{'input':<11} {'program':<11} {'median ms':>9} {'min-max ms':>13} {'stddev':>6} {'K/x':>5} {'over floor':>10}")
+print(f"{'input':<13} {'program':<11} {'median ms':>9} {'min-max ms':>13} {'stddev':>6} {'K/x':>5} {'over floor':>10}")
 for name in sys.argv[2:]:
     runs = {r["command"]: r for r in json.load(open(f"{sys.argv[1]}/{name}.json"))["results"]}
     for i, program in enumerate(("korvane", "libdeflate", "zlib", "floor")):
         r = runs[program]
         ratio = f"{runs['korvane']['median'] / r['median']:.2f}" if i else ""
-        print(f"{'' if i else name:<11} {program:<11} {r['median'] * 1e3:9.3f} {r['min'] * 1e3:6.3f}-{r['max'] * 1e3:<6.3f}"
+        print(f"{'' if i else name:<13} {program:<11} {r['median'] * 1e3:9.3f} {r['min'] * 1e3:6.3f}-{r['max'] * 1e3:<6.3f}"
               f" {r['stddev'] * 1e3:6.3f} {ratio:>5} {(r['median'] - runs['floor']['median']) * 1e3:10.3f}")
 EOF
     warnings=$(grep -o 'Warning: [A-Za-z ,]*' "$work/hyperfine.log" | sort | uniq -c | sed 's/^ */    /' || true)
