@@ -11,9 +11,8 @@
 // block's set-up costs, code lengths read and tables built, plus a call.
 // Output buffers are reused, so page faults are left out. The data directory
 // defaults to $KORVANE_BENCH_DATA, then build/bench/data (see
-// make-bench-data); missing containers are skipped. Unless given,
-// --benchmark_repetitions=5 and --benchmark_display_aggregates_only=true are
-// added.
+// make-bench-data); missing containers are skipped. bench/run.sh adds
+// --benchmark_repetitions and tabulates the medians.
 
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
@@ -190,11 +189,6 @@ void benchLibdeflateRaw(benchmark::State& state, const DataSet* set) {
     libdeflate_free_decompressor(d);
 }
 
-bool hasFlag(const std::vector<char*>& args, const char* prefix) {
-    return std::any_of(args.begin(), args.end(),
-                       [prefix](const char* a) { return std::strncmp(a, prefix, std::strlen(prefix)) == 0; });
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -207,11 +201,6 @@ int main(int argc, char** argv) {
         else
             args.push_back(argv[i]);
     }
-    std::string repetitions = "--benchmark_repetitions=5";
-    std::string aggregates = "--benchmark_display_aggregates_only=true";
-    if (!hasFlag(args, "--benchmark_repetitions")) args.push_back(repetitions.data());
-    if (!hasFlag(args, "--benchmark_display_aggregates_only") && !hasFlag(args, "--benchmark_report_aggregates_only"))
-        args.push_back(aggregates.data());
     int count = static_cast<int>(args.size());
     args.push_back(nullptr);
     benchmark::Initialize(&count, args.data());
