@@ -1,22 +1,11 @@
 // make-bench-data: writes the benchmark containers into DIR, made from real
-// files that Debian packages install (a missing one names its package).
+// files that Debian packages install (a missing file names its package).
 //
 //   make-bench-data DIR [NAME...]
 //
-// NAMEs (without ".tessel") limit the run to some of the files:
-//
-//   png-compressed  two photos (lomiri-wallpapers-20.04, decoded with djpeg) as PNGs
-//                   with compressed image data, repeated to 100 MiB: level 6, 1 MiB streams
-//   png-stored-l9   desktop-base's 143 PNG images with their image data stored, cut to
-//                   100 MiB: level 9, 4 MiB streams (long matches)
-//   photo-rows-l6   the two photos as PNGs with stored image data, cut to 100 MiB:
-//                   level 6, 1 MiB streams (mostly literals)
-//   text-l9         libstdc++'s headers and CMake's help and modules, repeated, with a
-//                   desktop-base PNG in the middle: level 9, 6 streams
-//   blocks-4k       the image rows of png-stored-l9 in 24,000 streams of 4 KiB, level 6
-//   blocks-1430     the same rows in 70,000 streams of 1,430 bytes, level 6
-//   stored-1430     the photo PNGs of png-compressed in 60,000 streams of 1,430 bytes, level 0
-//   small-preview   desktop-base's 600x338 desktop preview with stored image data: level 9, 3 streams
+// NAMEs (without ".tessel") limit the run to some of the inputs (INPUTS below;
+// README, Benchmarks, describes them). Each input's data is repeated, or cut at
+// its end, to fill its streams.
 
 #include <zlib.h>
 
@@ -38,6 +27,8 @@ namespace {
 using tessel::Bytes;
 namespace fs = std::filesystem;
 
+void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
 [[noreturn]] void missing(const std::string& what, const std::string& package) {
     throw std::runtime_error(what + " is missing: install the Debian package " + package);
 }
@@ -51,10 +42,11 @@ Bytes packageFile(const std::string& path, const std::string& package) {
 Bytes commandOutput(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return {};
-    Bytes out;
-    std::vector<uint8_t> chunk(1 << 20);
-    for (size_t got; (got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0;)
-        out.insert(out.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+    Bytes out(1 << 20);
+    size_t size = 0;
+    while (size_t got = std::fread(out.data() + size, 1, out.size() - size, pipe))
+        if ((size += got) == out.size()) out.resize(2 * size);
+    out.resize(size);
     return pclose(pipe) == 0 ? out : Bytes{};
 }
 
@@ -74,10 +66,7 @@ Bytes packageFiles(
     if (paths.empty()) missing(prefix + "*" + suffix, package);
     std::sort(paths.begin(), paths.end());
     Bytes joined;
-    for (const std::string& path : paths) {
-        const Bytes file = transform(tessel::readWholeFile(path));
-        joined.insert(joined.end(), file.begin(), file.end());
-    }
+    for (const std::string& path : paths) append(joined, transform(tessel::readWholeFile(path)));
     return joined;
 }
 
@@ -88,7 +77,7 @@ void put32(Bytes& out, uLong value) {
 void appendChunk(Bytes& out, const char* type, const Bytes& body) {
     put32(out, body.size());
     out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), body.begin(), body.end());
+    append(out, body);
     put32(out, crc32_z(0, out.data() + out.size() - body.size() - 4, body.size() + 4));
 }
 
@@ -121,15 +110,10 @@ Bytes photoPng(const std::string& jpeg, int level) {
     return out;
 }
 
-const std::string PHOTOS[] = {"/usr/share/backgrounds/Kleiber_by_Lukas_Baubkus.jpg",
-                              "/usr/share/backgrounds/Infinite-Sea_by_Aury88.jpg"};
-
 Bytes photos(int level) {
     Bytes joined;
-    for (const std::string& jpeg : PHOTOS) {
-        const Bytes png = photoPng(jpeg, level);
-        joined.insert(joined.end(), png.begin(), png.end());
-    }
+    for (const char* name : {"Kleiber_by_Lukas_Baubkus", "Infinite-Sea_by_Aury88"})
+        append(joined, photoPng(std::string("/usr/share/backgrounds/") + name + ".jpg", level));
     return joined;
 }
 
@@ -146,15 +130,6 @@ const Bytes& desktopRows() {
     return data;
 }
 
-Bytes text() {
-    Bytes joined = packageFiles("libstdc++-12-dev", "/usr/include/c++/12/", "");
-    for (const char* part : {"/usr/share/cmake-3.25/Help/", "/usr/share/cmake-3.25/Modules/"}) {
-        const Bytes files = packageFiles("cmake-data", part, std::string(part).ends_with("Help/") ? ".rst" : ".cmake");
-        joined.insert(joined.end(), files.begin(), files.end());
-    }
-    return joined;
-}
-
 // `data` over and over, cut at `size` bytes.
 Bytes repeated(const Bytes& data, size_t size) {
     Bytes out;
@@ -165,12 +140,15 @@ Bytes repeated(const Bytes& data, size_t size) {
     return out;
 }
 
+// C++ headers and CMake's help and modules, with a PNG in the middle.
 Bytes textWithPng() {
-    const Bytes half = repeated(text(), 50 << 20);
-    const Bytes png = packageFile("/usr/share/desktop-base/softwaves-theme/grub/grub-16x9.png", "desktop-base");
+    Bytes text = packageFiles("libstdc++-12-dev", "/usr/include/c++/12/", "");
+    append(text, packageFiles("cmake-data", "/usr/share/cmake-3.25/Help/", ".rst"));
+    append(text, packageFiles("cmake-data", "/usr/share/cmake-3.25/Modules/", ".cmake"));
+    const Bytes half = repeated(text, 50 << 20);
     Bytes joined = half;
-    joined.insert(joined.end(), png.begin(), png.end());
-    joined.insert(joined.end(), half.begin(), half.end());
+    append(joined, packageFile("/usr/share/desktop-base/softwaves-theme/grub/grub-16x9.png", "desktop-base"));
+    append(joined, half);
     return joined;
 }
 
@@ -183,24 +161,24 @@ struct Input {
     const char* name;
     int level;
     size_t streams;
-    size_t streamSize;  // when not 0, the payload is repeated or cut to streams * streamSize bytes
-    std::function<Bytes()> payload;
+    size_t streamSize;  // when not 0, the data is repeated or cut to streams * streamSize bytes
+    std::function<Bytes()> data;
 };
 
 const Input INPUTS[] = {
-    {"png-compressed", 6, 100, 1 << 20, [] { return compressedPhotos(); }},
-    {"png-stored-l9", 9, 25, 4 << 20, [] { return desktopRows(); }},
+    {"png-compressed", 6, 100, 1 << 20, compressedPhotos},
+    {"png-stored-l9", 9, 25, 4 << 20, desktopRows},
     {"photo-rows-l6", 6, 100, 1 << 20, [] { return photos(0); }},
     {"text-l9", 9, 6, 0, textWithPng},
-    {"blocks-4k", 6, 24000, 4096, [] { return desktopRows(); }},
-    {"blocks-1430", 6, 70000, 1430, [] { return desktopRows(); }},
-    {"stored-1430", 0, 60000, 1430, [] { return compressedPhotos(); }},
+    {"blocks-4k", 6, 24000, 4096, desktopRows},
+    {"blocks-1430", 6, 70000, 1430, desktopRows},
+    {"stored-1430", 0, 60000, 1430, compressedPhotos},
     {"small-preview", 9, 3, 0, preview},
 };
 
-// The payload in `streams` nearly equal parts, compressed on every core.
-Bytes container(const Bytes& payload, size_t streams, int level) {
-    const std::vector<Bytes> parts = tessel::splitEvenly(payload, streams);
+// The data in `streams` nearly equal parts, compressed on every core.
+Bytes container(const Bytes& data, size_t streams, int level) {
+    const std::vector<Bytes> parts = tessel::splitEvenly(data, streams);
     std::vector<Bytes> compressed(streams);
     std::atomic<size_t> next{0};
     {
@@ -218,10 +196,10 @@ Bytes container(const Bytes& payload, size_t streams, int level) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> wanted(argv + std::min(argc, 2), argv + argc);
-    const auto known = [](const std::string& name) {
-        return std::any_of(std::begin(INPUTS), std::end(INPUTS), [&](const Input& in) { return name == in.name; });
+    const auto chosen = [&](const Input& in) {
+        return wanted.empty() || std::find(wanted.begin(), wanted.end(), in.name) != wanted.end();
     };
-    if (argc < 2 || !std::all_of(wanted.begin(), wanted.end(), known)) {
+    if (argc < 2 || std::count_if(std::begin(INPUTS), std::end(INPUTS), chosen) < std::ssize(wanted)) {
         std::fprintf(stderr, "usage: make-bench-data DIR [NAME...]\n  names:");
         for (const Input& in : INPUTS) std::fprintf(stderr, " %s", in.name);
         std::fprintf(stderr, "\n");
@@ -230,16 +208,15 @@ int main(int argc, char** argv) {
     try {
         fs::create_directories(argv[1]);
         for (const Input& in : INPUTS) {
-            if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), in.name) == wanted.end()) continue;
-            Bytes payload = in.payload();
-            if (in.streamSize != 0) payload = repeated(payload, in.streams * in.streamSize);
-            const Bytes file = container(payload, in.streams, in.level);
+            if (!chosen(in)) continue;
+            const Bytes data = in.streamSize == 0 ? in.data() : repeated(in.data(), in.streams * in.streamSize);
+            const Bytes file = container(data, in.streams, in.level);
             // A temporary name first: an interrupted run leaves no truncated file.
             const std::string path = std::string(argv[1]) + "/" + in.name + ".tessel";
             tessel::writeWholeFile(path + ".part", file);
             fs::rename(path + ".part", path);
             std::printf("%-20s %11zu bytes, %6zu streams, level %d, decodes to %11zu bytes\n",
-                        (std::string(in.name) + ".tessel").c_str(), file.size(), in.streams, in.level, payload.size());
+                        (std::string(in.name) + ".tessel").c_str(), file.size(), in.streams, in.level, data.size());
             std::fflush(stdout);
         }
     } catch (const std::exception& error) {
