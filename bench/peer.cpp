@@ -49,9 +49,9 @@ struct Buffer {
     }
     // At least doubles the capacity, and makes it at least `minimum`.
     void grow(size_t minimum = 0) {
-        const size_t doubled = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
-        if (doubled == capacity) throw std::bad_alloc();
-        reserve(std::max({doubled, minimum, size_t{65536}}));
+        const size_t wanted = std::max({capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2, minimum, size_t{65536}});
+        if (wanted == capacity) throw std::bad_alloc();
+        reserve(wanted);
     }
 };
 
