@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace korvane {
@@ -20,6 +21,16 @@ inline constexpr std::array<int32_t, DIST_SYMBOL_COUNT> DIST_BASE = {
     193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 inline constexpr std::array<int32_t, DIST_SYMBOL_COUNT> DIST_EXTRA = {
     0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// The most extra bits a copy length and a distance take.
+template <size_t N>
+constexpr int32_t largest(const std::array<int32_t, N>& values) {
+    int32_t most = values[0];
+    for (const int32_t value : values) most = value > most ? value : most;
+    return most;
+}
+inline constexpr int32_t MAX_LENGTH_EXTRA = largest(LENGTH_EXTRA);
+inline constexpr int32_t MAX_DIST_EXTRA = largest(DIST_EXTRA);
 
 // RFC 1951, 3.2.7: order in which code-length code lengths are sent.
 inline constexpr std::array<int32_t, 19> CODE_LENGTH_ORDER = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,

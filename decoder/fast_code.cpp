@@ -10,54 +10,34 @@ namespace korvane {
 
 namespace {
 
-constexpr uint32_t literalEntry(uint32_t byte, uint32_t bits) { return FastEntry::LITERAL | byte << 8 | bits; }
-constexpr uint32_t baseEntry(uint32_t value, uint32_t extra, uint32_t bits) { return value << 16 | extra << 8 | bits; }
-
-// What decoding `symbol` means, for a code of `length` bits in a table whose
-// index holds `indexBits` bits of input. When the symbol's extra bits also lie
-// inside the index, `foldedMask` is set: the slot's bits above the code,
-// masked with it, are added to the value.
-struct SymbolEntry {
-    uint32_t entry;
-    uint32_t foldedMask;
-};
-
+// Each symbol's entry less its code length, which build() adds: a literal's
+// byte, the end of block, or a base value with its extra-bit count, kept in
+// the bit count too so that the entry consumes code and extra bits together.
+// Symbols that are always an error hand over.
 template <FastAlphabet A>
-SymbolEntry entryFor(uint32_t symbol, uint32_t length, uint32_t indexBits) {
-    if constexpr (A == FastAlphabet::CodeLength) return {literalEntry(symbol, length), 0};
-    uint32_t base = 0;
-    uint32_t extra = 0;
-    if constexpr (A == FastAlphabet::Distance) {
-        if (symbol >= static_cast<uint32_t>(DIST_SYMBOL_COUNT)) return {FastEntry::HAND_OVER, 0};
-        base = static_cast<uint32_t>(DIST_BASE[symbol]);
-        extra = static_cast<uint32_t>(DIST_EXTRA[symbol]);
-    } else {
-        if (symbol < END_OF_BLOCK) return {literalEntry(symbol, length), 0};
-        if (symbol == END_OF_BLOCK) return {FastEntry::END_BLOCK | length, 0};
-        const uint32_t index = symbol - FIRST_LENGTH_SYMBOL;
-        if (index >= static_cast<uint32_t>(LENGTH_SYMBOL_COUNT)) return {FastEntry::HAND_OVER, 0};
-        base = static_cast<uint32_t>(LENGTH_BASE[index]);
-        extra = static_cast<uint32_t>(LENGTH_EXTRA[index]);
+constexpr auto SYMBOL_ENTRIES = [] {
+    std::array<uint32_t, FastCode<A>::MAX_SYMBOLS> entries{};
+    auto base = [](int32_t value, int32_t extra) {
+        return static_cast<uint32_t>(value) << 16 | static_cast<uint32_t>(extra) << 8 | static_cast<uint32_t>(extra);
+    };
+    for (uint32_t symbol = 0; symbol < entries.size(); ++symbol) {
+        uint32_t& entry = entries[symbol];
+        if (A == FastAlphabet::CodeLength || (A == FastAlphabet::LiteralLength && symbol < END_OF_BLOCK)) {
+            entry = FastEntry::LITERAL | symbol << 8;
+        } else if (A == FastAlphabet::Distance) {
+            entry = symbol < DIST_SYMBOL_COUNT ? base(DIST_BASE[symbol], DIST_EXTRA[symbol]) : FastEntry::HAND_OVER;
+        } else if (symbol == END_OF_BLOCK) {
+            entry = FastEntry::END_BLOCK;
+        } else {
+            const uint32_t index = symbol - FIRST_LENGTH_SYMBOL;
+            entry = index < LENGTH_SYMBOL_COUNT ? base(LENGTH_BASE[index], LENGTH_EXTRA[index]) : FastEntry::HAND_OVER;
+        }
     }
-    // Either way the entry consumes the code and its extra bits. Distances
-    // are not folded: the decoder adds their extra bits without a branch
-    // anyway, and filling the slots one by one would only slow the build.
-    if (A != FastAlphabet::Distance && length + extra <= indexBits)
-        return {baseEntry(base, 0, length + extra), (1U << extra) - 1};
-    return {baseEntry(base, extra, length + extra), 0};
-}
+    return entries;
+}();
 
-// Writes `entry` into every slot of table[0, size) whose low `length` bits
-// are `code` (in arrival order).
-void fill(uint32_t* table, uint32_t size, uint32_t code, uint32_t length, SymbolEntry entry) {
-    const uint32_t stride = 1U << length;
-    if (entry.foldedMask == 0) {
-        for (uint32_t i = code; i < size; i += stride) table[i] = entry.entry;
-    } else {
-        for (uint32_t i = code; i < size; i += stride)
-            table[i] = entry.entry + (((i >> length) & entry.foldedMask) << 16);
-    }
-}
+// Adding a code length to an entry must leave its kind alone.
+static_assert((FastEntry::HAND_OVER + MAX_CODE_LENGTH) >> 6 == FastEntry::HAND_OVER >> 6);
 
 constexpr std::array<uint8_t, 256> REVERSED_BYTES = [] {
     std::array<uint8_t, 256> table{};
@@ -74,53 +54,41 @@ uint32_t reversed(uint32_t code, uint32_t length) {
 }  // namespace
 
 template <FastAlphabet A>
-bool FastCode<A>::build(std::span<const int32_t> lengths) requires(A != FastAlphabet::LiteralLength) {
-    return buildTable(lengths);
-}
-
-template <FastAlphabet A>
-bool FastCode<A>::build(std::span<const int32_t> lengths,
-                        const FastCode<FastAlphabet::Distance>& distance) requires(A == FastAlphabet::LiteralLength) {
-    if (!buildTable(lengths)) return false;
-    pairLengthsWith(distance);
-    return true;
-}
-
-template <FastAlphabet A>
-bool FastCode<A>::buildTable(std::span<const int32_t> lengths) {
+bool FastCode<A>::build(std::span<const int32_t> lengths) {
     constexpr uint32_t PRIMARY_SIZE = 1U << PRIMARY_BITS;
     uint32_t* const table = entries_.data();
-    // Lengths outside 1..15 mean "no code", as in HuffmanTable (a negative
-    // length becomes a large unsigned one).
-    auto codeLength = [](int32_t length) {
-        const auto l = static_cast<uint32_t>(length);
-        return l <= MAX_CODE_LENGTH ? l : 0;
-    };
+    paired_ = false;
+    lengthCodeCount_ = 0;
+    if (lengths.size() > MAX_SYMBOLS) {
+        std::fill(table, table + PRIMARY_SIZE, FastEntry::HAND_OVER);
+        return false;
+    }
 
     // The symbols are counted, and later sorted, in PARTS interleaved runs
     // over consecutive stretches of the alphabet, each with its own counters:
     // with one set, every symbol would wait for the previous symbol's update
-    // whenever their lengths are equal, as they mostly are.
+    // whenever their lengths are equal, as they mostly are. Symbols past the
+    // list, padding the last stretch, have no code.
     constexpr size_t PARTS = 4;
-    const size_t partSize = (lengths.size() + PARTS - 1) / PARTS;
-    auto forEachSymbol = [&](auto visit) {
-        for (size_t i = 0; i < partSize; ++i)
-            for (size_t part = 0; part < PARTS; ++part)
-                if (const size_t symbol = part * partSize + i; symbol < lengths.size())
-                    visit(part, symbol, codeLength(lengths[symbol]));
-    };
-    std::array<std::array<uint32_t, MAX_CODE_LENGTH + 1>, PARTS> partCount{};
-    forEachSymbol([&](size_t part, size_t, uint32_t length) { ++partCount[part][length]; });
-    std::array<uint32_t, MAX_CODE_LENGTH + 1> count{};
-    for (uint32_t length = 0; length <= MAX_CODE_LENGTH; ++length)
-        for (size_t part = 0; part < PARTS; ++part) count[length] += partCount[part][length];
-    uint32_t kraft = 0;  // code space used, in units of 2^-15
-    bool tooLong = false;
-    for (uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) {
-        kraft += count[length] << (MAX_CODE_LENGTH - length);
-        tooLong = tooLong || (length > MAX_LENGTH && count[length] != 0);
+    constexpr size_t PART_SIZE = (MAX_SYMBOLS + PARTS - 1) / PARTS;
+    std::array<uint8_t, PARTS * PART_SIZE> codeLength{};
+    for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
+        // Lengths outside 1..15 mean "no code", as in HuffmanTable (a
+        // negative length becomes a large unsigned one).
+        const auto length = static_cast<uint32_t>(lengths[symbol]);
+        codeLength[symbol] = static_cast<uint8_t>(length <= MAX_CODE_LENGTH ? length : 0);
     }
-    if (kraft > 1U << MAX_CODE_LENGTH || lengths.size() > MAX_SYMBOLS || tooLong) {
+    std::array<std::array<uint32_t, MAX_CODE_LENGTH + 1>, PARTS> partCount{};
+    for (size_t i = 0; i < PART_SIZE; ++i)
+        for (size_t part = 0; part < PARTS; ++part) ++partCount[part][codeLength[part * PART_SIZE + i]];
+    std::array<uint32_t, MAX_CODE_LENGTH + 1> count{};
+    uint32_t kraft = 0;  // code space used, in units of 2^-15
+    for (uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) {
+        for (size_t part = 0; part < PARTS; ++part) count[length] += partCount[part][length];
+        kraft += count[length] << (MAX_CODE_LENGTH - length);
+        if (length > MAX_LENGTH && count[length] != 0) kraft = UINT32_MAX;  // too long for this table
+    }
+    if (kraft > 1U << MAX_CODE_LENGTH) {
         std::fill(table, table + PRIMARY_SIZE, FastEntry::HAND_OVER);
         return false;
     }
@@ -140,26 +108,19 @@ bool FastCode<A>::buildTable(std::span<const int32_t> lengths) {
     };
     for (uint32_t length = 1; length <= MAX_CODE_LENGTH; ++length) place(length);
     place(0);
-    std::array<uint16_t, MAX_SYMBOLS> sorted;
-    forEachSymbol([&](size_t part, size_t symbol, uint32_t length) {
-        sorted[partOffset[part][length]++] = static_cast<uint16_t>(symbol);
-    });
+    std::array<uint16_t, PARTS * PART_SIZE> sorted;
+    for (size_t i = 0; i < PART_SIZE; ++i)
+        for (size_t part = 0; part < PARTS; ++part) {
+            const size_t symbol = part * PART_SIZE + i;
+            sorted[partOffset[part][codeLength[symbol]]++] = static_cast<uint16_t>(symbol);
+        }
 
     // Short codes: the table is grown one bit at a time. Doubling it repeats
     // every shorter code (and every free pattern) into the new half; then each
     // code of the new length takes its single slot. Codes are consecutive
     // within a length, and the first code of a length follows the last code
     // of the one before, shifted (RFC 1951, 3.2.2).
-    // Codes whose extra bits fit in the index carry their final value in each
-    // slot; those slots differ, so they are written one by one at the end.
-    struct Folded {
-        uint32_t slot;
-        uint32_t length;
-        SymbolEntry entry;
-    };
-    std::array<Folded, MAX_SYMBOLS> folded;
-    size_t foldedCount = 0;
-    lengthCodeCount_ = 0;
+    const auto& symbolEntries = SYMBOL_ENTRIES<A>;
     table[0] = FastEntry::HAND_OVER;
     uint32_t code = 0;
     size_t next = 0;
@@ -169,17 +130,15 @@ bool FastCode<A>::buildTable(std::span<const int32_t> lengths) {
         std::copy_n(table, half, table + half);
         for (uint32_t n = 0; n < count[length]; ++n, ++code) {
             const uint32_t symbol = sorted[next++];
-            const SymbolEntry entry = entryFor<A>(symbol, length, PRIMARY_BITS);
             const uint32_t slot = reversed(code, length);
-            table[slot] = entry.entry;
-            if (A == FastAlphabet::LiteralLength && symbol > END_OF_BLOCK &&
-                symbol < static_cast<uint32_t>(FIRST_LENGTH_SYMBOL + LENGTH_SYMBOL_COUNT))
-                lengthCodes_[lengthCodeCount_++] = {static_cast<uint16_t>(slot), static_cast<uint16_t>(length)};
-            if (entry.foldedMask != 0) folded[foldedCount++] = {slot, length, entry};
+            table[slot] = symbolEntries[symbol] + length;
+            if constexpr (A == FastAlphabet::LiteralLength) {
+                // Noted for pairWith; written always, kept for length symbols.
+                lengthCodes_[lengthCodeCount_] = {static_cast<uint16_t>(slot), static_cast<uint16_t>(length)};
+                lengthCodeCount_ += symbol > END_OF_BLOCK ? 1 : 0;
+            }
         }
     }
-    for (size_t i = 0; i < foldedCount; ++i)
-        fill(table, PRIMARY_SIZE, folded[i].slot, folded[i].length, folded[i].entry);
 
     // Long codes sharing their first PRIMARY_BITS bits come out together;
     // each such group gets a subtable as wide as its longest code needs.
@@ -216,31 +175,36 @@ bool FastCode<A>::buildTable(std::span<const int32_t> lengths) {
                 table[reversed(prefix, PRIMARY_BITS)] =
                     FastEntry::SUBTABLE | groupStart << 16 | subBits << 12 | PRIMARY_BITS;
             }
-            // Subtable slots carry the code's full length; their extra bits are read apart.
-            fill(table + groupStart, subtableEnd - groupStart, reversed(code, restBits), restBits,
-                 entryFor<A>(sorted[next++], length, 0));
+            // Subtable slots carry the code's full length.
+            const uint32_t entry = symbolEntries[sorted[next++]] + length;
+            for (uint32_t i = reversed(code, restBits); i < subtableEnd - groupStart; i += 1U << restBits)
+                table[groupStart + i] = entry;
         }
     }
     return true;
 }
 
 template <FastAlphabet A>
-void FastCode<A>::pairLengthsWith(const FastCode<FastAlphabet::Distance>& distance) {
-    static_assert(PRIMARY_BITS + *std::ranges::max_element(DIST_EXTRA) <= 63,
-                  "a PAIRED entry's bit count fits in bits 0-5");
+void FastCode<A>::pairWith(const FastCode<FastAlphabet::Distance>& distance) requires(A ==
+                                                                                      FastAlphabet::LiteralLength) {
+    static_assert(PRIMARY_BITS + MAX_DIST_EXTRA <= 63, "a PAIRED entry's bit count fits in bits 0-5");
     static_assert(DIST_BASE.back() < 1 << 15, "a distance base fits in bits 16-30");
     uint32_t* const table = entries_.data();
     for (size_t n = 0; n < lengthCodeCount_; ++n) {
-        const uint32_t stride = 1U << lengthCodes_[n].length;
-        // Every slot of the code: with folded extra bits, each holds its own length.
-        for (uint32_t slot = lengthCodes_[n].slot; slot < 1U << PRIMARY_BITS; slot += stride) {
+        const uint32_t codeLength = lengthCodes_[n].length;
+        // Every slot of the code: each holds its own extra bits, and after
+        // them, perhaps a distance code.
+        for (uint32_t slot = lengthCodes_[n].slot; slot < 1U << PRIMARY_BITS; slot += 1U << codeLength) {
             const uint32_t entry = table[slot];
+            if (FastEntry::isExceptional(entry)) break;  // length 286 or 287
+            const uint32_t extra = FastEntry::extra(entry);
             const uint32_t used = FastEntry::bits(entry);  // the length code and its extra bits
-            const uint32_t copyLength = FastEntry::baseValue(entry);
+            if (used > PRIMARY_BITS) break;
+            const uint32_t copyLength = FastEntry::baseValue(entry) + ((slot >> codeLength) & ((1U << extra) - 1));
+            table[slot] = copyLength << 16 | used;
             if (copyLength > FastEntry::MAX_PAIRED_LENGTH) continue;
             // The index bits above the length: the distance code, if it is
-            // short enough to lie wholly among them. (A length whose extra
-            // bits are read apart already takes more bits than the index has.)
+            // short enough to lie wholly among them.
             const uint32_t distanceEntry = distance.lookup(slot >> used);
             if (FastEntry::isExceptional(distanceEntry)) continue;
             const uint32_t distanceExtra = FastEntry::extra(distanceEntry);
@@ -249,6 +213,7 @@ void FastCode<A>::pairLengthsWith(const FastCode<FastAlphabet::Distance>& distan
                           (copyLength - FastEntry::MIN_PAIRED_LENGTH) << 12 | FastEntry::baseValue(distanceEntry) << 16;
         }
     }
+    paired_ = true;
 }
 
 template class FastCode<FastAlphabet::LiteralLength>;

@@ -14,7 +14,7 @@ namespace korvane {
 //               (for PAIRED, the length code, the distance code and all their
 //               extra bits)
 //   bit 6       PAIRED: a BASE length whose distance code the same index
-//               also holds (see FastCode::build)
+//               also holds (see FastCode::pairWith)
 //   bit 7       EXCEPTIONAL: subtable link, end of block or hand-over
 //   bits 8-11   BASE: how many of the extra bits still have to be added to
 //               `value` (0 when the index already held them all); otherwise
@@ -87,17 +87,19 @@ public:
 
     // Builds the table; returns false (and leaves it unusable) when the
     // lengths over-subscribe the code space, or exceed the alphabet's size or
-    // longest code.
-    bool build(std::span<const int32_t> lengths) requires(A != FastAlphabet::LiteralLength);
+    // longest code. Copy lengths are left with their extra bits to be read
+    // apart: folding them into the slots costs a pass over the table that
+    // only a long block pays back (see pairWith).
+    bool build(std::span<const int32_t> lengths);
 
-    // The same for the literal/length table, which then also pairs each copy
-    // length of at most MAX_PAIRED_LENGTH with the code of `distance` that
-    // follows it wherever the primary index holds both codes whole: such a
-    // slot becomes one PAIRED entry, and the common short copy takes one
-    // lookup instead of two. `distance` must be built first, and stay as it
-    // is while this table is in use.
-    bool build(std::span<const int32_t> lengths,
-               const FastCode<FastAlphabet::Distance>& distance) requires(A == FastAlphabet::LiteralLength);
+    // Literal/length table only, after build(): every primary slot of a copy
+    // length whose extra bits lie inside the index gets the whole length, and
+    // where the index also holds the whole code of `distance` that follows a
+    // length of at most MAX_PAIRED_LENGTH, the slot becomes one PAIRED entry,
+    // so the common short copy takes one lookup instead of two. `distance`
+    // must stay as it is while this table is in use. Once per build.
+    void pairWith(const FastCode<FastAlphabet::Distance>& distance) requires(A == FastAlphabet::LiteralLength);
+    [[nodiscard]] bool paired() const { return paired_; }
 
     // The entry for the code at the bottom of `bitBuffer` (arrival order from
     // bit 0), before following a subtable link.
@@ -115,17 +117,16 @@ public:
     }
 
 private:
-    bool buildTable(std::span<const int32_t> lengths);
-    void pairLengthsWith(const FastCode<FastAlphabet::Distance>& distance);
-
-    // The primary slot and bit count of each length code in the primary
-    // table, from the last buildTable().
+    // The primary slot and code length of each length symbol that the
+    // primary table resolves, from the last build(); room for one more,
+    // which the build writes without counting it.
     struct LengthCode {
         uint16_t slot;
         uint16_t length;
     };
-    std::array<LengthCode, LENGTH_SYMBOL_COUNT> lengthCodes_;
+    std::array<LengthCode, A == FastAlphabet::LiteralLength ? MAX_SYMBOLS - END_OF_BLOCK : 0> lengthCodes_;
     size_t lengthCodeCount_ = 0;
+    bool paired_ = false;
     std::array<uint32_t, CAPACITY> entries_;  // written by build() before any read
 };
 

@@ -22,8 +22,8 @@ thread_local uint64_t fastLoopBytes = 0;
 
 // What one length/distance pair can take from the input at most: two codes
 // and both extra-bit fields.
-constexpr auto MAX_LENGTH_EXTRA_BITS = static_cast<uint32_t>(*std::ranges::max_element(LENGTH_EXTRA));
-constexpr auto MAX_DISTANCE_EXTRA_BITS = static_cast<uint32_t>(*std::ranges::max_element(DIST_EXTRA));
+constexpr auto MAX_LENGTH_EXTRA_BITS = static_cast<uint32_t>(MAX_LENGTH_EXTRA);
+constexpr auto MAX_DISTANCE_EXTRA_BITS = static_cast<uint32_t>(MAX_DIST_EXTRA);
 constexpr uint32_t MAX_PAIR_BITS = 2 * MAX_CODE_LENGTH + MAX_LENGTH_EXTRA_BITS + MAX_DISTANCE_EXTRA_BITS;
 
 // A dynamic header's code-length symbol (up to 7 bits) with its extra bits (up to 7).
@@ -241,11 +241,17 @@ struct OutputWindow {
     const uint8_t* historyBegin;  // the stream's first byte: copies reach no further back
     const uint8_t* roomEnd;       // a step may start at or before this and stay inside the buffer
 
-    OutputWindow(ByteBuffer& out, size_t streamStart)
+    // The loop also stops once it has written past out[stopAfter].
+    OutputWindow(ByteBuffer& out, size_t streamStart, size_t stopAfter)
         : to(out.data() + out.size()),
           historyBegin(out.data() + streamStart),
-          roomEnd(out.data() + out.capacity() - STEP_ROOM) {}
+          roomEnd(out.data() + std::min(out.capacity() - STEP_ROOM, stopAfter)) {}
 };
+
+// Pairing a block's short copies (FastCode::pairWith) takes about as long as
+// decoding this much of a match-heavy block gains from it, so a block pairs
+// them only once it has written this much: small blocks never pay for it.
+constexpr size_t PAIRING_PAYS_AFTER = size_t{8} << 10;
 
 enum class Stop { EndOfBlock, HandOver, OutOfRoom };
 
@@ -308,10 +314,10 @@ template <bool Bmi2>
                 distanceEntry = distanceCode.secondary(distanceEntry, afterLength);
                 if (FastEntry::isExceptional(distanceEntry)) break;
             }
-            // Most lengths come whole from the table; only long codes with many
-            // extra bits need them read apart.
-            length = FastEntry::baseValue(entry);
-            if (FastEntry::extra(entry) != 0) length += extraValue<Bmi2>(bits.peek(), entry);
+            // Until the block is paired, extra bits are read apart; after, only
+            // for long codes with many of them. Adding none costs less than a
+            // branch on it.
+            length = FastEntry::baseValue(entry) + extraValue<Bmi2>(bits.peek(), entry);
             distance = FastEntry::baseValue(distanceEntry) + extraValue<Bmi2>(afterLength, distanceEntry);
             used = FastEntry::bits(entry) + FastEntry::bits(distanceEntry);
         }
@@ -326,23 +332,29 @@ template <bool Bmi2>
     return stop;
 }
 
-// The symbol loop around decodeSteps: grows the output when its room runs
-// out, and hands over when the buffer cannot grow, so that the bit-at-a-time
-// decoder fails at exactly the byte it would fail at anyway.
+// The symbol loop around decodeSteps: pairs the codes once the block has
+// proved long, grows the output when its room runs out, and hands over when
+// the buffer cannot grow, so that the bit-at-a-time decoder fails at exactly
+// the byte it would fail at anyway.
 template <bool Bmi2>
 [[gnu::always_inline]] inline FastResult decodeBlockLoop(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                                                         const FastLiteralCode& literalCode,
+                                                         FastLiteralCode& literalCode,
                                                          const FastDistanceCode& distanceCode) {
     if (!BitBuffer::canStart(reader) || !out.tryReserveExtra(STEP_ROOM)) return FastResult::HandOver;
     BitBuffer bits(reader);
     const size_t startSize = out.size();
-    OutputWindow window(out, streamStart);
+    const size_t pairAt = literalCode.paired() ? SIZE_MAX : startSize + PAIRING_PAYS_AFTER;
+    OutputWindow window(out, streamStart, pairAt);
     uint32_t entry = literalCode.primary(bits.peek());
     Stop stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
     while (stop == Stop::OutOfRoom) {
         out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
-        if (!out.tryReserveExtra(STEP_ROOM)) break;
-        window = OutputWindow(out, streamStart);
+        // The entry in hand stays valid: pairing only adds to what slots say.
+        if (!literalCode.paired() && out.size() > pairAt)
+            literalCode.pairWith(distanceCode);
+        else if (!out.tryReserveExtra(STEP_ROOM))
+            break;
+        window = OutputWindow(out, streamStart, literalCode.paired() ? SIZE_MAX : pairAt);
         stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
     }
     out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
@@ -351,8 +363,8 @@ template <bool Bmi2>
     return stop == Stop::EndOfBlock ? FastResult::EndOfBlock : FastResult::HandOver;
 }
 
-FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                               const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode) {
+FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
+                               const FastDistanceCode& distanceCode) {
     return decodeBlockLoop<false>(reader, out, streamStart, literalCode, distanceCode);
 }
 
@@ -361,7 +373,7 @@ FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t stream
 // The same loop compiled for BMI2's flag-free shifts and bit extraction,
 // picked at run time on CPUs that have them.
 __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                                                           const FastLiteralCode& literalCode,
+                                                           FastLiteralCode& literalCode,
                                                            const FastDistanceCode& distanceCode) {
     return decodeBlockLoop<true>(reader, out, streamStart, literalCode, distanceCode);
 }
@@ -369,7 +381,7 @@ __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, By
 
 }  // namespace
 
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
                            const FastDistanceCode& distanceCode, FastVariant variant) {
 #ifdef KORVANE_HAS_BMI2_VARIANT
     if (cpuHasBmi2() && variant == FastVariant::Best)
@@ -426,24 +438,25 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeL
     return true;
 }
 
-namespace {
-template <class Code, class... Paired>
-Code builtFrom(std::span<const int32_t> lengths, const Paired&... distance) {
-    Code code;
-    code.build(lengths, distance...);
-    return code;
-}
-}  // namespace
-
 uint64_t takeFastLoopBytes() { return std::exchange(fastLoopBytes, 0); }
 
 const FastDistanceCode& fixedDistanceCode() {
-    static const auto code = builtFrom<FastDistanceCode>(fixedDistanceLengths());
+    static const auto code = [] {
+        FastDistanceCode built;
+        built.build(fixedDistanceLengths());
+        return built;
+    }();
     return code;
 }
 
-const FastLiteralCode& fixedLiteralCode() {
-    static const auto code = builtFrom<FastLiteralCode>(fixedLiteralLengths(), fixedDistanceCode());
+FastLiteralCode& fixedLiteralCode() {
+    // Paired at once: every fixed-code block of the run shares it.
+    static auto code = [] {
+        FastLiteralCode built;
+        built.build(fixedLiteralLengths());
+        built.pairWith(fixedDistanceCode());
+        return built;
+    }();
     return code;
 }
 

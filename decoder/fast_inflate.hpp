@@ -25,8 +25,9 @@ enum class FastResult { EndOfBlock, HandOver };
 enum class FastVariant { Best, Portable };
 
 // Decodes a Huffman-coded block's symbols from the reader's position, appending
-// to `out`. Copies may reach back to out[streamStart] and no further.
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
+// to `out`. Copies may reach back to out[streamStart] and no further. Pairs
+// `literalCode` with `distanceCode` once the block has proved long.
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
                            const FastDistanceCode& distanceCode, FastVariant variant = FastVariant::Best);
 
 // Bytes the fast symbol loop, in its variant for the running CPU, has written
@@ -39,8 +40,8 @@ uint64_t takeFastLoopBytes();
 // space, passed in so that its storage is reused from block to block.
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode);
 
-// Fast tables of the fixed code, built once per process.
-const FastLiteralCode& fixedLiteralCode();
+// Fast tables of the fixed code, built (and paired) once per process.
+FastLiteralCode& fixedLiteralCode();
 const FastDistanceCode& fixedDistanceCode();
 
 }  // namespace korvane

@@ -101,7 +101,7 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
     if (count < len) throwDecodeError(UNEXPECTED_END);
 }
 
-bool StreamDecoder::decodeFast(BitReader& reader, ByteBuffer& out, const FastLiteralCode& literalCode,
+bool StreamDecoder::decodeFast(BitReader& reader, ByteBuffer& out, FastLiteralCode& literalCode,
                                const FastDistanceCode& distanceCode) const {
     const FastVariant variant = path_ == Path::FastPortable ? FastVariant::Portable : FastVariant::Best;
     return decodeBlockFast(reader, out, streamStart_, literalCode, distanceCode, variant) == FastResult::EndOfBlock;
@@ -122,8 +122,7 @@ void StreamDecoder::decodeDynamicBlock(BitReader& reader, ByteBuffer& out) {
     // Over-subscribed codes, which no real compressor writes, stay with the
     // bit-at-a-time decoder; so does whatever the fast loop hands over.
     if (path_ != Path::Reference && fastDistanceCode_.build(distanceLengths) &&
-        fastLiteralCode_.build(literalLengths, fastDistanceCode_) &&
-        decodeFast(reader, out, fastLiteralCode_, fastDistanceCode_))
+        fastLiteralCode_.build(literalLengths) && decodeFast(reader, out, fastLiteralCode_, fastDistanceCode_))
         return;
     HuffmanTable literalTable;
     HuffmanTable distanceTable;
