@@ -381,14 +381,50 @@ __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, By
 
 }  // namespace
 
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
-                           const FastDistanceCode& distanceCode, FastVariant variant) {
+namespace {
+
+FastResult decodeBlockVariant(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
+                              const FastDistanceCode& distanceCode, FastVariant variant) {
 #ifdef KORVANE_HAS_BMI2_VARIANT
     if (cpuHasBmi2() && variant == FastVariant::Best)
         return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
 #endif
     (void)variant;
     return decodeBlockPortable(reader, out, streamStart, literalCode, distanceCode);
+}
+
+// The loop stops short of the end of the input, since it loads whole words
+// and never past the span: with fewer than BitBuffer::START_BYTES left it
+// cannot start, and it stops where a refill would not fit, up to a word and
+// a word's worth of buffered bytes before the end.
+constexpr size_t TAIL_BYTES = 2 * BitBuffer::WORD_BYTES;
+// Zeros after a copy of those bytes let the loop consume every real bit.
+constexpr size_t TAIL_PADDING = 2 * BitBuffer::WORD_BYTES;
+static_assert(BitBuffer::START_BYTES <= TAIL_BYTES);
+
+}  // namespace
+
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
+                           const FastDistanceCode& distanceCode, FastVariant variant) {
+    FastResult result = decodeBlockVariant(reader, out, streamStart, literalCode, distanceCode, variant);
+    const uint64_t left = reader.size - reader.bytePos;
+    if (result == FastResult::EndOfBlock || left > TAIL_BYTES) return result;
+
+    // The last bytes are decoded from a copy followed by zeros. What that
+    // decodes stands only if no symbol took a padding bit; otherwise it is
+    // undone, and the bit-at-a-time decoder fails from here as it must.
+    std::array<uint8_t, TAIL_BYTES + TAIL_PADDING> tail{};
+    std::memcpy(tail.data(), reader.data + reader.bytePos, left);
+    BitReader padded{tail.data(), left + TAIL_PADDING, 0, reader.bitPos};
+    const size_t before = out.size();
+    result = decodeBlockVariant(padded, out, streamStart, literalCode, distanceCode, variant);
+    if (padded.bytePos * 8 + static_cast<uint64_t>(padded.bitPos) > left * 8) {
+        out.resizeUninitialized(before);
+        return FastResult::HandOver;
+    }
+    reader.bytePos += padded.bytePos;
+    reader.bitPos = padded.bitPos;
+    return result;
 }
 
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode) {
@@ -450,11 +486,10 @@ const FastDistanceCode& fixedDistanceCode() {
 }
 
 FastLiteralCode& fixedLiteralCode() {
-    // Paired at once: every fixed-code block of the run shares it.
+    // Paired by the first long fixed-code block; it stays paired for the run.
     static auto code = [] {
         FastLiteralCode built;
         built.build(fixedLiteralLengths());
-        built.pairWith(fixedDistanceCode());
         return built;
     }();
     return code;

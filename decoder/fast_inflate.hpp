@@ -40,7 +40,7 @@ uint64_t takeFastLoopBytes();
 // space, passed in so that its storage is reused from block to block.
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode);
 
-// Fast tables of the fixed code, built (and paired) once per process.
+// Fast tables of the fixed code, built once per process.
 FastLiteralCode& fixedLiteralCode();
 const FastDistanceCode& fixedDistanceCode();
 
