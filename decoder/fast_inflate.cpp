@@ -121,75 +121,71 @@ static_assert(LITERALS_PER_STEP * LOOKUP_BITS <= BitBuffer::REFILLED_BITS, "lite
 static_assert(BitBuffer::WORD_BITS - LITERALS_PER_STEP * LOOKUP_BITS >= LOOKUP_BITS, "the code after them is loaded");
 static_assert(MAX_CODE_LENGTH_STEP_BITS <= BitBuffer::REFILLED_BITS);
 
-// Copies store whole chunks, so the last one may run past the copy's end.
-constexpr size_t COPY_CHUNK = 16;
-constexpr size_t COPY_OVERRUN = COPY_CHUNK - 1;
+// Copies store whole words and chunks, so the last store may run past the
+// copy's end.
+constexpr size_t WORD = 8;
+constexpr size_t CHUNK = 2 * WORD;
+constexpr size_t MIN_MATCH_LENGTH = 3;
 constexpr size_t MAX_MATCH_LENGTH = 258;
+// Copies from at least this far back start with one such piece, loaded whole
+// before any of it is stored, whatever their length: most copies are that
+// short, and then no branch depends on the length.
+constexpr size_t FIRST_PIECE = 2 * CHUNK;
+// The first piece, or a last chunk or word started before the end.
+constexpr size_t COPY_OVERRUN = std::max(FIRST_PIECE - MIN_MATCH_LENGTH, CHUNK - 1);
 // Output room one step may write into: a longest copy and its overrun.
 constexpr size_t STEP_ROOM = MAX_MATCH_LENGTH + COPY_OVERRUN;
 static_assert(LITERALS_PER_STEP <= STEP_ROOM);
 
-// Short periods are laid out as a pattern and stored a word at a time from
-// the right phase of it; the last phase starts at period - 1.
-constexpr size_t PATTERN_WORD = 8;
-constexpr size_t MAX_PATTERN_PERIOD = PATTERN_WORD - 1;
-constexpr size_t PATTERN_SIZE = MAX_PATTERN_PERIOD - 1 + PATTERN_WORD;
-
-void copyChunk(uint8_t* to, const uint8_t* from) {
-    uint8_t chunk[COPY_CHUNK];
-    std::memcpy(chunk, from, sizeof chunk);
-    std::memcpy(to, chunk, sizeof chunk);
+template <size_t SIZE>
+void copyBytes(uint8_t* to, const uint8_t* from) {
+    uint8_t bytes[SIZE];
+    std::memcpy(bytes, from, SIZE);
+    std::memcpy(to, bytes, SIZE);
 }
 
-void copyWord(uint8_t* to, const uint8_t* from) {
-    uint8_t word[PATTERN_WORD];
-    std::memcpy(word, from, sizeof word);
-    std::memcpy(to, word, sizeof word);
+// Stores the low byte of `word` first, on any machine.
+void storeWord(uint8_t* to, uint64_t word) {
+    uint8_t bytes[WORD];
+    for (size_t i = 0; i < WORD; ++i) bytes[i] = static_cast<uint8_t>(word >> (8 * i));
+    std::memcpy(to, bytes, WORD);
 }
 
 // Copies `length` bytes from `distance` back and returns the new end. May
 // write up to COPY_OVERRUN bytes past it; the caller guarantees the room, and
-// whatever comes next overwrites them.
+// whatever comes next overwrites them. A piece is loaded only from bytes
+// written before it, so copies that overlap their own output repeat the
+// pattern.
 [[gnu::always_inline]] inline uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
     const uint8_t* from = to - distance;
     uint8_t* const stop = to + length;
-    if (distance >= COPY_CHUNK) {
+    if (distance >= FIRST_PIECE) {
+        copyBytes<FIRST_PIECE>(to, from);
+        for (to += FIRST_PIECE, from += FIRST_PIECE; to < stop; to += CHUNK, from += CHUNK) copyBytes<CHUNK>(to, from);
+    } else if (distance >= CHUNK) {
         do {
-            copyChunk(to, from);
-            to += COPY_CHUNK;
-            from += COPY_CHUNK;
+            copyBytes<CHUNK>(to, from);
+            to += CHUNK;
+            from += CHUNK;
         } while (to < stop);
-    } else if (distance >= PATTERN_WORD) {
-        // Each load reads only bytes before its own store, so overlapping
-        // earlier stores of this copy repeat the pattern.
+    } else if (distance >= WORD) {
         do {
-            copyWord(to, from);
-            to += PATTERN_WORD;
-            from += PATTERN_WORD;
+            copyBytes<WORD>(to, from);
+            to += WORD;
+            from += WORD;
         } while (to < stop);
-    } else if (distance == 1) {
-        const uint64_t repeated = uint64_t{0x0101010101010101} * *from;
-        do {
-            std::memcpy(to, &repeated, sizeof repeated);
-            std::memcpy(to + sizeof repeated, &repeated, sizeof repeated);
-            to += COPY_CHUNK;
-        } while (to < stop);
-    } else if (length < COPY_CHUNK) {
-        do *to++ = *from++;
-        while (to < stop);
     } else {
-        uint8_t pattern[PATTERN_SIZE];
-        for (size_t i = 0, j = 0; i < PATTERN_SIZE; ++i) {
-            pattern[i] = from[j];
-            if (++j == distance) j = 0;
-        }
-        const size_t advance = PATTERN_WORD % distance;
-        size_t phase = 0;
+        // A period shorter than a word: a word of it, stored every whole
+        // number of periods that fits in a word, with no load in between.
+        // The bytes past the period come from where the copy goes, and are
+        // masked off.
+        const uint64_t period = loadWord(from) & ((uint64_t{1} << (8 * distance)) - 1);
+        uint64_t pattern = period;
+        for (size_t shift = 8 * distance; shift < 8 * WORD; shift *= 2) pattern |= pattern << shift;
+        const size_t step = WORD - WORD % distance;
         do {
-            std::memcpy(to, pattern + phase, PATTERN_WORD);
-            to += PATTERN_WORD;
-            phase += advance;
-            if (phase >= distance) phase -= distance;
+            storeWord(to, pattern);
+            to += step;
         } while (to < stop);
     }
     return stop;
