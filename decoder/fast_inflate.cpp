@@ -1,6 +1,7 @@
 #include "fast_inflate.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -131,7 +132,8 @@ constexpr size_t MAX_MATCH_LENGTH = 258;
 // before any of it is stored, whatever their length: most copies are that
 // short, and then no branch depends on the length.
 constexpr size_t FIRST_PIECE = 2 * CHUNK;
-// The first piece, or a last chunk or word started before the end.
+// The first piece, or a last chunk or word started before the end (a short
+// period's first two words end within a chunk).
 constexpr size_t COPY_OVERRUN = std::max(FIRST_PIECE - MIN_MATCH_LENGTH, CHUNK - 1);
 // Output room one step may write into: a longest copy and its overrun.
 constexpr size_t STEP_ROOM = MAX_MATCH_LENGTH + COPY_OVERRUN;
@@ -150,6 +152,21 @@ void storeWord(uint8_t* to, uint64_t word) {
     for (size_t i = 0; i < WORD; ++i) bytes[i] = static_cast<uint8_t>(word >> (8 * i));
     std::memcpy(to, bytes, WORD);
 }
+
+// For each period under a word: the multiplier that repeats a period's bytes
+// across a word, and the whole number of periods a word holds, in bytes.
+struct ShortPeriod {
+    uint64_t repeat;
+    size_t step;
+};
+constexpr auto SHORT_PERIODS = [] {
+    std::array<ShortPeriod, WORD> periods{};
+    for (size_t period = 1; period < WORD; ++period) {
+        for (size_t at = 0; at < WORD; at += period) periods[period].repeat |= uint64_t{1} << (8 * at);
+        periods[period].step = WORD - WORD % period;
+    }
+    return periods;
+}();
 
 // Copies `length` bytes from `distance` back and returns the new end. May
 // write up to COPY_OVERRUN bytes past it; the caller guarantees the room, and
@@ -180,13 +197,11 @@ void storeWord(uint8_t* to, uint64_t word) {
         // The bytes past the period come from where the copy goes, and are
         // masked off.
         const uint64_t period = loadWord(from) & ((uint64_t{1} << (8 * distance)) - 1);
-        uint64_t pattern = period;
-        for (size_t shift = 8 * distance; shift < 8 * WORD; shift *= 2) pattern |= pattern << shift;
-        const size_t step = WORD - WORD % distance;
-        do {
-            storeWord(to, pattern);
-            to += step;
-        } while (to < stop);
+        const uint64_t pattern = period * SHORT_PERIODS[distance].repeat;
+        const size_t step = SHORT_PERIODS[distance].step;
+        storeWord(to, pattern);
+        storeWord(to + step, pattern);
+        for (to += 2 * step; to < stop; to += step) storeWord(to, pattern);
     }
     return stop;
 }
