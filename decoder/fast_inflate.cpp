@@ -126,17 +126,16 @@ static_assert(MAX_CODE_LENGTH_STEP_BITS <= BitBuffer::REFILLED_BITS);
 // copy's end.
 constexpr size_t WORD = 8;
 constexpr size_t CHUNK = 2 * WORD;
-constexpr size_t MIN_MATCH_LENGTH = 3;
 constexpr size_t MAX_MATCH_LENGTH = 258;
 // Copies from at least this far back start with one such piece, loaded whole
 // before any of it is stored, whatever their length: most copies are that
 // short, and then no branch depends on the length.
 constexpr size_t FIRST_PIECE = 2 * CHUNK;
-// The first piece, or a last chunk or word started before the end (a short
-// period's first two words end within a chunk).
-constexpr size_t COPY_OVERRUN = std::max(FIRST_PIECE - MIN_MATCH_LENGTH, CHUNK - 1);
-// Output room one step may write into: a longest copy and its overrun.
-constexpr size_t STEP_ROOM = MAX_MATCH_LENGTH + COPY_OVERRUN;
+// Output room one step may write into: a longest copy, and a last chunk
+// started just before its end. A shorter copy's first piece, or a short
+// period's first two words, fit in it too.
+constexpr size_t STEP_ROOM = MAX_MATCH_LENGTH + CHUNK - 1;
+static_assert(FIRST_PIECE <= STEP_ROOM && 2 * WORD <= STEP_ROOM);
 static_assert(LITERALS_PER_STEP <= STEP_ROOM);
 
 template <size_t SIZE>
@@ -169,10 +168,10 @@ constexpr auto SHORT_PERIODS = [] {
 }();
 
 // Copies `length` bytes from `distance` back and returns the new end. May
-// write up to COPY_OVERRUN bytes past it; the caller guarantees the room, and
-// whatever comes next overwrites them. A piece is loaded only from bytes
-// written before it, so copies that overlap their own output repeat the
-// pattern.
+// write past it, up to STEP_ROOM bytes in all: the caller guarantees the
+// room, and whatever comes next overwrites them. A piece is loaded only from
+// bytes written before it, so copies that overlap their own output repeat
+// the pattern.
 [[gnu::always_inline]] inline uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
     const uint8_t* from = to - distance;
     uint8_t* const stop = to + length;
