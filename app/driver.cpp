@@ -49,7 +49,7 @@ int runKorvane(int argc, char** argv) {
     // The signature search runs as blocks are decoded, while their bytes are in cache.
     PngSignatureSearch search;
     const std::optional<ByteBuffer> joined = scanContainer(input.bytes(), &search);
-    if (InputFile::changedWhileMapped()) {
+    if (InputFile::changed()) {
         std::cerr << "Error reading file: " << inputPath << std::endl;
         return 1;
     }

@@ -9,9 +9,8 @@
 
 namespace korvane {
 
-// The whole input file. A non-empty regular file is mapped from the page
-// cache where the system allows it, which saves allocating, clearing and
-// copying a buffer as large as the file; anything else is read (readFile).
+// The whole input file: mapped where the platform layer can, else read
+// (readFile).
 class InputFile {
 public:
     InputFile() = default;
@@ -25,14 +24,14 @@ public:
 
     [[nodiscard]] std::span<const uint8_t> bytes() const;
 
-    // True once the file has shrunk under the mapping (or a page of it could
-    // not be read): the lost bytes read as zeros, so nothing decoded since
-    // can be trusted. A read copy never changes.
-    [[nodiscard]] static bool changedWhileMapped();
+    // True once bytes of a mapped file were lost (platform::inputChanged):
+    // zeros stood in for them, so nothing decoded since can be trusted. A
+    // read copy never changes.
+    [[nodiscard]] static bool changed();
 
 private:
     ByteBuffer copy_;
-    std::span<uint8_t> mapped_;  // empty when the file was read into copy_
+    std::span<const uint8_t> mapped_;  // empty when the file was read into copy_
 };
 
 }  // namespace korvane

@@ -3,12 +3,13 @@
 #include <cstddef>
 
 // Memory for large buffers (the decoded output, an input file that is read
-// rather than mapped), straight from the system. On Linux a block is address
-// space first: its pages are made ready a step at a time as the buffer fills,
-// in one call per step rather than one fault per page. A block grows by moving
-// its pages, not copying them. Together the blocks stay within what the
-// machine can hold, so that a decompression bomb fails cleanly instead of
-// waking the out-of-memory killer.
+// rather than mapped), straight from the system (platform.hpp). On Linux a
+// block is address space first: its pages are made ready a step at a time as
+// the buffer fills, in one call per step rather than one fault per page. A
+// block grows by moving its pages, not copying them. Together the blocks stay
+// within what the machine can hold, where the system tells how much that is,
+// so that a decompression bomb fails cleanly instead of waking the
+// out-of-memory killer.
 //
 // Huge pages were measured and left out: on the virtual machines this runs
 // on, the kernel's free huge-page blocks are mostly ones the hypervisor has

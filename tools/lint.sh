@@ -9,7 +9,7 @@ root=$(pwd)
 echo "== clang-format"
 git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
 
-declare -A sources=([dev]="(app|decoder|tools|tests)/" [bench]="bench/" [fuzz]="fuzz/")
+declare -A sources=([dev]="(app|decoder|platform|tools|tests)/" [bench]="bench/" [fuzz]="fuzz/")
 for preset in dev bench fuzz; do
   database=build/$preset/compile_commands.json
   if [ ! -f "$database" ]; then

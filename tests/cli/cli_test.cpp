@@ -137,8 +137,10 @@ TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
 #ifndef __SANITIZE_ADDRESS__  // which needs more address space than the limit leaves
     limits.emplace_back("address space", RunOptions{.addressSpaceLimit = LIMIT}, LIMIT);
 #endif
+#ifdef KORVANE_LINUX_PLATFORM  // the fallback does not read the group's limit, which the kernel enforces by killing
     const MemoryGroup group(2 * LIMIT);
     if (!group.path.empty()) limits.emplace_back("control group", RunOptions{.cgroup = group.path.string()}, 2 * LIMIT);
+#endif
     if (limits.empty()) GTEST_SKIP() << "no memory limit can be set here";
 
     // A stream that decodes to zeros, four times the limit: a literal, then copies of 258 at distance 1.

@@ -10,7 +10,7 @@
 #include "byte_buffer.hpp"
 #include "large_blocks.hpp"
 
-#ifdef __linux__
+#ifdef KORVANE_LINUX_PLATFORM
 #include <sys/mman.h>
 #endif
 
@@ -35,7 +35,7 @@ TEST(ByteBuffer, KeepsItsBytesWhileItGrows) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin()));
 }
 
-#ifdef __linux__
+#ifdef KORVANE_LINUX_PLATFORM
 // Parts of one buffer mapped with different settings cannot be moved
 // together; the buffer still grows, by copying.
 TEST(ByteBuffer, GrowsWhenItsPagesAreMappedDifferently) {
