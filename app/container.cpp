@@ -4,6 +4,7 @@
 #include <exception>
 #include <iostream>
 
+#include "input_file.hpp"
 #include "zlib_decompress.hpp"
 
 namespace korvane {
@@ -13,14 +14,17 @@ std::optional<ByteBuffer> scanContainer(std::span<const uint8_t> fileData, Outpu
     uint64_t offset = 0;
     int64_t blockCount = 0;
     ByteBuffer joined;
+    // When the input lost bytes under its mapping, zeros stood in for them:
+    // the caller reports the file instead of what the walk made of them.
+    auto fail = [](const auto&... message) {
+        if (!InputFile::changed()) (std::cerr << ... << message) << std::endl;
+        return std::nullopt;
+    };
 
     // A header is looked at only when at least one byte follows it.
     while (offset + BLOCK_HEADER_SIZE < fileSize) {
         if (std::memcmp(fileData.data() + offset + MAGIC_OFFSET, MAGIC, MAGIC_SIZE) != 0) {
-            if (blockCount == 0) {
-                std::cerr << "Error: file is not a valid Tessel (CompressionFile)" << std::endl;
-                return std::nullopt;
-            }
+            if (blockCount == 0) return fail("Error: file is not a valid Tessel (CompressionFile)");
             break;
         }
         ++blockCount;
@@ -35,8 +39,7 @@ std::optional<ByteBuffer> scanContainer(std::span<const uint8_t> fileData, Outpu
             std::cout << "Block " << blockCount << ": decompressed " << joined.size() - before << " bytes" << std::endl;
             offset = streamStart + consumed;
         } catch (const std::exception& error) {
-            std::cerr << "Decompression error in block " << blockCount << ": " << error.what() << std::endl;
-            return std::nullopt;
+            return fail("Decompression error in block ", blockCount, ": ", error.what());
         }
     }
 
