@@ -35,6 +35,15 @@ TEST(ByteBuffer, KeepsItsBytesWhileItGrows) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin()));
 }
 
+// A block's ceiling leaves out what the other large blocks hold.
+TEST(LargeBlocks, CeilingLeavesOutTheOtherBlocks) {
+    const large_blocks::Block block = large_blocks::allocate(large_blocks::THRESHOLD);
+    const size_t alone = large_blocks::ceiling(block);
+    const large_blocks::Block other = large_blocks::allocate(large_blocks::THRESHOLD);
+    EXPECT_EQ(large_blocks::ceiling(block), alone - other.size);
+    for (const large_blocks::Block held : {other, block}) large_blocks::release(held);
+}
+
 #ifdef KORVANE_LINUX_PLATFORM
 // Parts of one buffer mapped with different settings cannot be moved
 // together; the buffer still grows, by copying.
