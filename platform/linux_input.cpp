@@ -13,30 +13,33 @@ namespace korvane::platform {
 
 namespace {
 
-// The mapping, in whole pages, and the file it maps (kept open to see its size).
+// The mapping and the file it maps, kept open to see its size. From
+// zerosFrom on, the mapping's pages are zero pages standing in for lost ones.
 uint8_t* mappingBegin = nullptr;
 uint8_t* mappingEnd = nullptr;
+uint8_t* volatile zerosFrom = nullptr;
 size_t mappedSize = 0;
-uintptr_t pageMask = 0;
+size_t pageMask = 0;
 int mappedFile = -1;
-volatile sig_atomic_t pagesLost = 0;
 
-// Pages of a mapped file past its end (after the file shrank), or that could
-// not be read, raise SIGBUS on access. The handler puts zero pages in their
-// place, from the faulting page to the mapping's end, notes it, and lets the
-// access run again. A fault anywhere else gets the default action when it
-// recurs.
-void onBusError(int, siginfo_t* info, void*) {
-    auto* const address = static_cast<uint8_t*>(info->si_addr);
-    const auto at = reinterpret_cast<uintptr_t>(address);
-    uint8_t* const page = address - (at & pageMask);
-    if (at < reinterpret_cast<uintptr_t>(mappingBegin) || at >= reinterpret_cast<uintptr_t>(mappingEnd) ||
-        mmap(page, static_cast<size_t>(mappingEnd - page), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
-            MAP_FAILED) {
-        signal(SIGBUS, SIG_DFL);
-        return;
+// Pages of a mapped file past its end, after the file shrank, raise SIGBUS on
+// access. The handler puts zero pages in their place, from the file's new end
+// to the mapping's end, and lets the access run again. It goes by the file's
+// size, not by the fault's address, which s390x gives only to the page and
+// qemu-s390x garbles. A fault it cannot repair so (the file did not shrink
+// since the last repair, or the fault lies elsewhere) gets the default action
+// when it recurs.
+void onBusError(int) {
+    struct stat status {};
+    if (fstat(mappedFile, &status) == 0 && static_cast<uint64_t>(status.st_size) < mappedSize) {
+        uint8_t* const lost = mappingBegin + ((static_cast<size_t>(status.st_size) + pageMask) & ~pageMask);
+        if (lost < zerosFrom && mmap(lost, static_cast<size_t>(zerosFrom - lost), PROT_READ,
+                                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+            zerosFrom = lost;
+            return;
+        }
     }
-    pagesLost = 1;
+    signal(SIGBUS, SIG_DFL);
 }
 
 }  // namespace
@@ -55,14 +58,11 @@ std::span<const uint8_t> mapInput(const std::string& path) {
     }
     mappedFile = fd;
     mappedSize = static_cast<size_t>(status.st_size);
-    pageMask = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)) - 1;
+    pageMask = static_cast<size_t>(sysconf(_SC_PAGESIZE)) - 1;
     mappingBegin = static_cast<uint8_t*>(mapping);
     mappingEnd = mappingBegin + ((mappedSize + pageMask) & ~pageMask);
-    struct sigaction action {};
-    action.sa_sigaction = onBusError;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGBUS, &action, nullptr);
+    zerosFrom = mappingEnd;
+    signal(SIGBUS, onBusError);
     return {mappingBegin, mappedSize};
 }
 
@@ -71,14 +71,15 @@ void unmapInput() {
     munmap(mappingBegin, mappedSize);
     ::close(mappedFile);
     mappingBegin = mappingEnd = nullptr;
+    zerosFrom = nullptr;
     mappedFile = -1;
 }
 
-// The file's size is asked again too: a file cut inside its last mapped page
-// raises no fault, the lost part of that page reading as zeros.
+// The file's size is asked again too: a file cut inside its last page raises
+// no fault, the lost part of that page reading as zeros.
 bool inputChanged() {
     struct stat status {};
-    return pagesLost != 0 ||
+    return zerosFrom < mappingEnd ||
            (mappedFile >= 0 && (fstat(mappedFile, &status) != 0 || static_cast<uint64_t>(status.st_size) < mappedSize));
 }
 
