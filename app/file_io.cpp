@@ -41,17 +41,16 @@ bool readFile(const std::string& path, ByteBuffer& out) {
 }
 
 bool writeFile(const std::string& path, const uint8_t* data, size_t length) {
-    std::ofstream file;
-    // Unbuffered: the bytes go to the system in the write call itself, so a
-    // full disk shows up in the state tested below instead of at close.
-    file.rdbuf()->pubsetbuf(nullptr, 0);
-    file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
+    std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!file.is_open()) {
         std::cerr << "Could not create file: " << path << std::endl;
         return false;
     }
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
-    return file.good();
+    // Only once the file is closed have all the bytes reached the system (libc++
+    // keeps them in a buffer until then): a full disk shows in the state after it.
+    file.close();
+    return !file.fail();
 }
 
 }  // namespace korvane
