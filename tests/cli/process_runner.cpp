@@ -44,7 +44,8 @@ std::filesystem::path korvaneExe() {
 
 std::vector<std::string> testWrapper() {
     std::vector<std::string> words;
-    std::istringstream in(std::getenv("KORVANE_TEST_WRAPPER") != nullptr ? std::getenv("KORVANE_TEST_WRAPPER") : "");
+    const char* wrapper = std::getenv("KORVANE_TEST_WRAPPER");
+    std::istringstream in(wrapper != nullptr ? wrapper : KORVANE_DEFAULT_WRAPPER);  // a cross build's emulator
     for (std::string word; in >> word;) words.push_back(word);
     return words;
 }

@@ -2,8 +2,8 @@
 
 // Runs the Korvane executable as a child process and captures what it does.
 // KORVANE_TEST_EXE replaces the executable; KORVANE_TEST_WRAPPER (words, e.g.
-// "wine64") goes in front of it, so the same tests drive a Windows build
-// ("\r\n" is then read as "\n"). KORVANE_TEST_NO_HUGE_PAGES=1 runs every child
+// "wine64"; by default a cross build's emulator) goes in front of it, so the
+// same tests drive a Windows build ("\r\n" is then read as "\n"). KORVANE_TEST_NO_HUGE_PAGES=1 runs every child
 // with transparent huge pages disabled, which must change nothing.
 
 #include <cstdint>

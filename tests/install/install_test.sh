@@ -9,7 +9,8 @@
 # Without the tools it needs it exits 77 (CTest's SKIP_RETURN_CODE) naming the
 # Debian packages, and notes them in KORVANE_MISSING_DIR; with
 # KORVANE_REQUIRE_ALL_TOOLS=1 it fails instead. CMAKE_COMMAND and CPACK_COMMAND
-# name the cmake and cpack of the build (default: those on PATH).
+# name the cmake and cpack of the build (default: those on PATH);
+# KORVANE_DEB_ARCH, if set, the package's architecture.
 set -euo pipefail
 mode=$1
 build=$(cd "$2" && pwd)
@@ -24,23 +25,12 @@ unset LANGUAGE
 # (dpkg-dev) and `file`, which CPack runs for the dependencies.
 needs=("man man-db")
 if [ "$mode" = deb ]; then needs+=("dpkg-shlibdeps dpkg-dev" "file file" "dpkg-deb dpkg"); fi
+if [ -n "${KORVANE_TEST_WRAPPER:-}" ]; then needs+=("${KORVANE_TEST_WRAPPER%% *} qemu-user"); fi
 missing=()
 for need in "${needs[@]}"; do
   command -v "${need% *}" >/dev/null || missing+=("${need#* }")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ -n "${KORVANE_MISSING_DIR:-}" ]; then
-    mkdir -p "$KORVANE_MISSING_DIR"
-    for package in "${missing[@]}"; do echo "Install.$mode" >>"$KORVANE_MISSING_DIR/$package"; done
-  fi
-  why="missing Debian packages: ${missing[*]}; install with: apt-get install ${missing[*]}, or everything with tools/install-deps.sh"
-  if [ "${KORVANE_REQUIRE_ALL_TOOLS:-}" = 1 ]; then
-    echo "FAIL: $why" >&2
-    exit 1
-  fi
-  echo "SKIP: $why"
-  exit 77
-fi
+[ ${#missing[@]} -eq 0 ] || exec bash "$source/tests/support/missing.sh" "Install.$mode" "${missing[@]}"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -53,6 +43,8 @@ case "$mode" in
     (cd "$build" && "$cpack" -G DEB -B "$scratch/package" >/dev/null)
     deb=$(ls "$scratch"/package/*.deb)
     [ "$(dpkg-deb -f "$deb" Package)" = korvane ] || fail "package name"
+    [ -z "${KORVANE_DEB_ARCH:-}" ] || [ "$(dpkg-deb -f "$deb" Architecture)" = "$KORVANE_DEB_ARCH" ] ||
+      fail "package architecture $(dpkg-deb -f "$deb" Architecture)"
     files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort | tr '\n' ' ')
     expected="./usr/bin/Korvane ./usr/share/doc/korvane/LICENSE ./usr/share/doc/korvane/README.md ./usr/share/man/man1/Korvane.1.gz "
     [ "$files" = "$expected" ] || fail "package files: $files"
@@ -69,9 +61,11 @@ MANPATH="$scratch/root/usr/share/man" MANWIDTH=80 man Korvane 2>/dev/null | grep
   fail "manual page does not render"
 
 # Same arguments, same working directory: the reports must match byte for byte.
+# A cross build's programs run under KORVANE_TEST_WRAPPER (qemu).
 run() {
   mkdir -p "$scratch/run-$1"
-  (cd "$scratch/run-$1" && "$2" "$source/examples/sample.tessel" out.png >stdout 2>stderr; echo $? >status)
+  # shellcheck disable=SC2086 # the wrapper is words
+  (cd "$scratch/run-$1" && ${KORVANE_TEST_WRAPPER:-} "$2" "$source/examples/sample.tessel" out.png >stdout 2>stderr; echo $? >status)
 }
 run built "$build/app/Korvane"
 run installed "$installed"
