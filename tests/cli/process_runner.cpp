@@ -18,13 +18,18 @@ namespace clitest {
 
 namespace {
 
-// What a scratch file (unnamed, gone once closed) holds, "\r\n" read as "\n" under a wrapper.
-std::string contents(std::FILE* file, bool dropCarriageReturns) {
+// Reads `fd` to its end (keeping at most 64 MiB), showing the text to
+// `onOutput` after each read until it returns true; "\r\n" read as "\n" under
+// a wrapper.
+std::string readAll(int fd, bool wrapped, const std::function<bool(const std::string&)>& onOutput = {}) {
     std::string text;
-    std::rewind(file);
+    bool shown = !onOutput;
     char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-    for (size_t at = 0; dropCarriageReturns && (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) {
+        text.append(chunk, text.size() < (size_t{64} << 20) ? static_cast<size_t>(n) : 0);
+        shown = shown || onOutput(text);
+    }
+    for (size_t at = 0; wrapped && (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
     return text;
 }
 
@@ -54,7 +59,7 @@ std::vector<testsupport::Missing> missingForRuns() {
     std::vector<testsupport::Missing> missing;
     const std::vector<std::string> wrapper = testWrapper();
     if (!wrapper.empty() && ::access(wrapper.front().c_str(), X_OK) != 0 && !testsupport::findProgram(wrapper.front()))
-        missing.push_back({"wine (" + wrapper.front() + ")", "wine64"});
+        missing.push_back({wrapper.front(), wrapper.front().starts_with("qemu") ? "qemu-user" : "wine64"});
     if (korvaneExe().extension() == ".exe" && !std::filesystem::exists(korvaneExe()))
         missing.push_back(
             {"the Windows build " + korvaneExe().string() + " (cmake --preset mingw)", "g++-mingw-w64-x86-64"});
@@ -80,15 +85,16 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     const char* noHugePages = std::getenv("KORVANE_TEST_NO_HUGE_PAGES");
     const bool hugePagesOff = noHugePages != nullptr && std::string(noHugePages) == "1";
 
-    using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-    const File out(std::tmpfile(), &std::fclose), err(std::tmpfile(), &std::fclose);
-    if (!out || !err) throw std::runtime_error("tmpfile failed");
+    int out[2];  // standard output through a pipe, standard error into an unnamed scratch file
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> err(std::tmpfile(), &std::fclose);
+    if (pipe(out) != 0 || !err) throw std::runtime_error("pipe or tmpfile failed");
+    if (options.onOutput) fcntl(out[0], F_SETPIPE_SZ, 4096);
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         const int devNull = open("/dev/null", O_RDONLY);
-        if (devNull < 0 || dup2(devNull, STDIN_FILENO) < 0 || dup2(fileno(out.get()), STDOUT_FILENO) < 0 ||
-            dup2(fileno(err.get()), STDERR_FILENO) < 0)
+        if (devNull < 0 || dup2(devNull, STDIN_FILENO) < 0 || dup2(out[1], STDOUT_FILENO) < 0 ||
+            dup2(fileno(err.get()), STDERR_FILENO) < 0 || close(out[0]) != 0 || close(out[1]) != 0)
             _exit(127);
         // A run that loops forever is stopped by the CPU time limit (SIGXCPU).
         const rlimit fileSize{options.fileSizeLimit, options.fileSizeLimit}, cpuTime{60, 60};
@@ -106,10 +112,14 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         wrapped ? execvp(argv[0], argv.data()) : execve(exe.c_str(), argv.data(), environ);
         childFail("runner: exec failed\n");
     }
+    close(out[1]);
+    std::string output = readAll(out[0], wrapped, options.onOutput);
+    close(out[0]);
     int waitStatus = 0;
     while (waitpid(pid, &waitStatus, 0) < 0)
         if (errno != EINTR) throw std::runtime_error("waitpid failed");
-    return {contents(out.get(), wrapped), contents(err.get(), wrapped),
+    lseek(fileno(err.get()), 0, SEEK_SET);
+    return {std::move(output), readAll(fileno(err.get()), wrapped),
             WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus)};
 }
 
