@@ -3,9 +3,9 @@
 #
 #   fuzz/run.sh [SECONDS_PER_TARGET] [PARALLEL_TARGETS]
 #
-# Builds the `fuzz` preset, writes seed inputs made by the project's own
-# generator, then runs the targets (several at once if asked), each with its
-# own corpus under build/fuzz/corpus/. Crashes are saved there as crash-*.
+# Builds the `fuzz` preset, writes seed inputs with the project's container
+# writer, then runs the targets (several at once if asked), each with its own
+# corpus under build/fuzz/corpus/. Crashes are saved there as crash-*.
 set -euo pipefail
 seconds=${1:-120}
 parallel=${2:-1}
@@ -16,8 +16,23 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 bin=build/fuzz/fuzz
 work=build/fuzz/corpus
-mkdir -p "$work/seeds/streams" "$work/seeds/containers"
-"$bin/make-seeds" "$work/seeds/streams" "$work/seeds/containers"
+# Seeds made by tessel-pack: zlib streams (a one-block container's stream) of
+# pieces of the README at every level and strategy and with mixed block kinds,
+# and containers of 1 to 3 blocks holding the sample's PNG after a preamble.
+pack=build/fuzz/tools/tessel-pack
+seeds=$work/seeds
+mkdir -p "$seeds/streams" "$seeds/containers"
+for size in 0 1 40 300 2000; do
+  head -c $size README.md >"$seeds/input"
+  for how in "--mixed" "--level "{0,1,6,9}" --strategy "{default,fixed,huffman,rle}; do
+    # shellcheck disable=SC2086 # $how is options
+    "$pack" $how "$seeds/input" "$seeds/container"
+    tail -c +33 "$seeds/container" >"$seeds/streams/$size${how// /}"
+  done
+done
+for blocks in 1 2 3; do
+  "$pack" --blocks $blocks --prefix examples/preamble.txt examples/calculator.png "$seeds/containers/$blocks"
+done
 
 run_target() {
   local name=$1 seeds=$2
@@ -32,7 +47,7 @@ run_target() {
   return $status
 }
 
-targets=("decoder:$work/seeds/streams" "paths:$work/seeds/streams" "container:$work/seeds/containers")
+targets=("decoder:$seeds/streams" "paths:$seeds/streams" "container:$seeds/containers")
 failed=0
 pids=()
 for entry in "${targets[@]}"; do
