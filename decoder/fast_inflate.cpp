@@ -407,9 +407,9 @@ FastResult decodeBlockVariant(BitReader& reader, ByteBuffer& out, size_t streamS
 // and never past the span: with fewer than BitBuffer::START_BYTES left it
 // cannot start, and it stops where a refill would not fit, up to a word and
 // a word's worth of buffered bytes before the end.
-constexpr size_t TAIL_BYTES = 2 * BitBuffer::WORD_BYTES;
+constexpr size_t TAIL_BYTES = size_t{2} * BitBuffer::WORD_BYTES;
 // Zeros after a copy of those bytes let the loop consume every real bit.
-constexpr size_t TAIL_PADDING = 2 * BitBuffer::WORD_BYTES;
+constexpr size_t TAIL_PADDING = size_t{2} * BitBuffer::WORD_BYTES;
 static_assert(BitBuffer::START_BYTES <= TAIL_BYTES);
 
 }  // namespace
