@@ -85,16 +85,20 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     const char* noHugePages = std::getenv("KORVANE_TEST_NO_HUGE_PAGES");
     const bool hugePagesOff = noHugePages != nullptr && std::string(noHugePages) == "1";
 
-    int out[2];  // standard output through a pipe, standard error into an unnamed scratch file
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> err(std::tmpfile(), &std::fclose);
-    if (pipe(out) != 0 || !err) throw std::runtime_error("pipe or tmpfile failed");
+    // Standard output and error go into unnamed scratch files, standard output
+    // into a one-page pipe for onOutput. (Not always: a wine server started by
+    // the child may hold the pipe, and die writing to it once it is closed.)
+    using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+    const File scratchOut(std::tmpfile(), &std::fclose), err(std::tmpfile(), &std::fclose);
+    int out[2] = {fileno(scratchOut.get()), -1};
+    if (!scratchOut || !err || (options.onOutput && pipe(out) != 0)) throw std::runtime_error("tmpfile or pipe failed");
     if (options.onOutput) fcntl(out[0], F_SETPIPE_SZ, 4096);
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         const int devNull = open("/dev/null", O_RDONLY);
-        if (devNull < 0 || dup2(devNull, STDIN_FILENO) < 0 || dup2(out[1], STDOUT_FILENO) < 0 ||
-            dup2(fileno(err.get()), STDERR_FILENO) < 0 || close(out[0]) != 0 || close(out[1]) != 0)
+        if (devNull < 0 || dup2(devNull, STDIN_FILENO) < 0 || dup2(out[options.onOutput ? 1 : 0], STDOUT_FILENO) < 0 ||
+            dup2(fileno(err.get()), STDERR_FILENO) < 0)
             _exit(127);
         // A run that loops forever is stopped by the CPU time limit (SIGXCPU).
         const rlimit fileSize{options.fileSizeLimit, options.fileSizeLimit}, cpuTime{60, 60};
@@ -112,14 +116,19 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
         wrapped ? execvp(argv[0], argv.data()) : execve(exe.c_str(), argv.data(), environ);
         childFail("runner: exec failed\n");
     }
-    close(out[1]);
-    std::string output = readAll(out[0], wrapped, options.onOutput);
-    close(out[0]);
+    std::string piped;
+    if (options.onOutput) {
+        close(out[1]);
+        piped = readAll(out[0], wrapped, options.onOutput);
+        close(out[0]);
+    }
     int waitStatus = 0;
     while (waitpid(pid, &waitStatus, 0) < 0)
         if (errno != EINTR) throw std::runtime_error("waitpid failed");
-    lseek(fileno(err.get()), 0, SEEK_SET);
-    return {std::move(output), readAll(fileno(err.get()), wrapped),
+    auto scratch = [wrapped](std::FILE* file) {
+        return lseek(fileno(file), 0, SEEK_SET), readAll(fileno(file), wrapped);
+    };
+    return {options.onOutput ? piped : scratch(scratchOut.get()), scratch(err.get()),
             WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus)};
 }
 

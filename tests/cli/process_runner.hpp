@@ -27,7 +27,7 @@ struct RunResult {
 struct RunOptions {
     // The child's argv[0]; nullopt passes none at all. A wrapper sets its own.
     std::optional<std::string> argv0 = "Korvane";
-    uint64_t fileSizeLimit = uint64_t{64} << 20;  // RLIMIT_FSIZE: bounds a runaway child, its standard error included
+    uint64_t fileSizeLimit = uint64_t{64} << 20;  // RLIMIT_FSIZE, captures included: bounds a runaway child
     uint64_t addressSpaceLimit = 0;               // RLIMIT_AS; 0 leaves it alone
     std::string cgroup = {};                      // a control group the child joins first (needs root)
     // Shown standard output after each read, until it returns true. Standard
