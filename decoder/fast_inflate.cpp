@@ -297,7 +297,7 @@ template <bool Bmi2>
             }
             if (FastEntry::isExceptional(entry)) {
                 if (FastEntry::exceptionalKind(entry) == FastEntry::END_BLOCK) {
-                    bits.consume(FastEntry::bits(entry));
+                    bits.consume(FastEntry::bits(entry));  // the reader stands after the block
                     stop = Stop::EndOfBlock;
                 }
                 window.to = to;
