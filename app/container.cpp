@@ -2,8 +2,8 @@
 
 #include <cstring>
 #include <exception>
-#include <iostream>
 
+#include "console.hpp"
 #include "input_file.hpp"
 #include "zlib_decompress.hpp"
 
@@ -17,7 +17,7 @@ std::optional<ByteBuffer> scanContainer(std::span<const uint8_t> fileData, Outpu
     // When the input lost bytes under its mapping, zeros stood in for them:
     // the caller reports the file instead of what the walk made of them.
     auto fail = [](const auto&... message) {
-        if (!InputFile::changed()) (std::cerr << ... << message) << std::endl;
+        if (!InputFile::changed()) console::err(message...);
         return std::nullopt;
     };
 
@@ -36,16 +36,16 @@ std::optional<ByteBuffer> scanContainer(std::span<const uint8_t> fileData, Outpu
             // joined bytes, which saves a copy of every block's output.
             const size_t consumed =
                 zlibDecompressAppend(fileData.data() + streamStart, fileSize - streamStart, joined, watcher);
-            std::cout << "Block " << blockCount << ": decompressed " << joined.size() - before << " bytes" << std::endl;
+            console::out("Block ", blockCount, ": decompressed ", joined.size() - before, " bytes");
             offset = streamStart + consumed;
         } catch (const std::exception& error) {
             return fail("Decompression error in block ", blockCount, ": ", error.what());
         }
     }
 
-    std::cout << '\n' << std::flush;
-    std::cout << "Total blocks: " << blockCount << std::endl;
-    std::cout << "Total decompressed: " << joined.size() << " bytes" << std::endl;
+    console::out();
+    console::out("Total blocks: ", blockCount);
+    console::out("Total decompressed: ", joined.size(), " bytes");
     return joined;
 }
 

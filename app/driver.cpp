@@ -1,7 +1,6 @@
 #include "driver.hpp"
 
-#include <iostream>
-
+#include "console.hpp"
 #include "container.hpp"
 #include "file_io.hpp"
 #include "input_file.hpp"
@@ -22,35 +21,34 @@ int runKorvane(int argc, char** argv) {
 #ifdef _WIN32
     SetConsoleOutputCP(65001);  // UTF-8 console, so paths print as given
 #endif
-    std::cout << "=== Korvane ===" << std::endl;
-    std::cout << "PNG extraction from CompressionFile" << std::endl;
-    std::cout << "(no external dependencies)" << std::endl;
-    std::cout << std::endl;
+    console::out("=== Korvane ===");
+    console::out("PNG extraction from CompressionFile");
+    console::out("(no external dependencies)");
+    console::out();
 
     if (argc < 2) {
-        std::cout << "Usage: " << (argc > 0 && argv[0] != nullptr ? argv[0] : "") << " <input_file> [output_file.png]"
-                  << std::endl;
-        std::cout << std::endl;
-        std::cout << "Extracts PNG image from Tessel (CompressionFile) format." << std::endl;
-        std::cout << "If output file is not specified, uses input filename with .png extension." << std::endl;
+        console::out("Usage: ", argc > 0 && argv[0] != nullptr ? argv[0] : "", " <input_file> [output_file.png]");
+        console::out();
+        console::out("Extracts PNG image from Tessel (CompressionFile) format.");
+        console::out("If output file is not specified, uses input filename with .png extension.");
         return 1;
     }
 
     const std::string inputPath = argv[1];
     const std::string outputPath = argc > 2 ? std::string(argv[2]) : deriveOutputPath(inputPath);
-    std::cout << "Input file:  " << inputPath << std::endl;
-    std::cout << "Output file: " << outputPath << std::endl;
-    std::cout << std::endl;
+    console::out("Input file:  ", inputPath);
+    console::out("Output file: ", outputPath);
+    console::out();
 
     InputFile input;
     if (!input.open(inputPath)) return 1;
-    std::cout << "File size: " << input.bytes().size() << " bytes" << std::endl;
+    console::out("File size: ", input.bytes().size(), " bytes");
 
     // The signature search runs as blocks are decoded, while their bytes are in cache.
     PngSignatureSearch search;
     const std::optional<ByteBuffer> joined = scanContainer(input.bytes(), &search);
     if (InputFile::changed()) {
-        std::cerr << "Error reading file: " << inputPath << std::endl;
+        console::err("Error reading file: ", inputPath);
         return 1;
     }
     if (!joined) return 1;
@@ -58,8 +56,8 @@ int runKorvane(int argc, char** argv) {
     if (!png) return 1;
     if (!writeFile(outputPath, joined->data() + png->offset, png->size)) return 1;
 
-    std::cout << std::endl;
-    std::cout << "Success! PNG saved to: " << outputPath << std::endl;
+    console::out();
+    console::out("Success! PNG saved to: ", outputPath);
     return 0;
 }
 

@@ -1,22 +1,23 @@
 #include "file_io.hpp"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <limits>
 #include <new>
-#include <stdexcept>
+
+#include "console.hpp"
 
 namespace korvane {
 
 bool readFile(const std::string& path, ByteBuffer& out) {
     std::ifstream file(path, std::ios::in | std::ios::binary | std::ios::ate);
     if (!file.is_open()) {
-        std::cerr << "Could not open file: " << path << std::endl;
+        console::err("Could not open file: ", path);
         return false;
     }
     auto fail = [&path] {
-        std::cerr << "Error reading file: " << path << std::endl;
+        console::err("Error reading file: ", path);
         return false;
     };
 
@@ -32,7 +33,7 @@ bool readFile(const std::string& path, ByteBuffer& out) {
     try {
         out.resizeUninitialized(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {
-        std::cerr << "Not enough memory to read file: " << path << " (" << size << " bytes)" << std::endl;
+        console::err("Not enough memory to read file: ", path, " (", size, " bytes)");
         return false;
     }
     file.read(reinterpret_cast<char*>(out.data()), size);
@@ -41,16 +42,17 @@ bool readFile(const std::string& path, ByteBuffer& out) {
 }
 
 bool writeFile(const std::string& path, const uint8_t* data, size_t length) {
-    std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) {
-        std::cerr << "Could not create file: " << path << std::endl;
+    std::FILE* const file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        console::err("Could not create file: ", path);
         return false;
     }
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
-    // Only once the file is closed have all the bytes reached the system (libc++
-    // keeps them in a buffer until then): a full disk shows in the state after it.
-    file.close();
-    return !file.fail();
+    // Unbuffered, so that the bytes reach the system in the write itself and
+    // a full disk shows in its result, on every C library.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    const bool written = std::fwrite(data, 1, length, file) == length;
+    std::fclose(file);
+    return written;
 }
 
 }  // namespace korvane

@@ -1,6 +1,6 @@
 #include <exception>
-#include <iostream>
 
+#include "console.hpp"
 #include "driver.hpp"
 
 int main(int argc, char** argv) {
@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
         return korvane::runKorvane(argc, argv);
     } catch (const std::exception& error) {
         // Only running out of memory outside the decoder gets here.
-        std::cerr << "Error: " << error.what() << std::endl;
+        korvane::console::err("Error: ", error.what());
         return 1;
     }
 }

@@ -1,7 +1,8 @@
 #include "png_search.hpp"
 
 #include <cstring>
-#include <iostream>
+
+#include "console.hpp"
 
 namespace korvane {
 
@@ -28,11 +29,11 @@ void PngSignatureSearch::cutBack(size_t size) {
 std::optional<PngLocation> findPngSignature(const ByteBuffer& joined, const PngSignatureSearch& search) {
     if (const std::optional<size_t> offset = search.found()) {
         const PngLocation found{static_cast<int64_t>(*offset), static_cast<uint64_t>(joined.size() - *offset)};
-        std::cout << "PNG found at offset: " << found.offset << std::endl;
-        std::cout << "PNG size: " << found.size << " bytes" << std::endl;
+        console::out("PNG found at offset: ", found.offset);
+        console::out("PNG size: ", found.size, " bytes");
         return found;
     }
-    std::cerr << "Error: PNG signature not found in decompressed data" << std::endl;
+    console::err("Error: PNG signature not found in decompressed data");
     return std::nullopt;
 }
 
