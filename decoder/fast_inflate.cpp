@@ -172,7 +172,8 @@ constexpr auto SHORT_PERIODS = [] {
 // room, and whatever comes next overwrites them. A piece is loaded only from
 // bytes written before it, so copies that overlap their own output repeat
 // the pattern.
-[[gnu::always_inline]] inline uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance) {
+[[gnu::always_inline]] inline uint8_t* copyMatch(uint8_t* to, size_t length, size_t distance,
+                                                 const uint8_t* historyBegin) {
     const uint8_t* from = to - distance;
     uint8_t* const stop = to + length;
     if (distance >= FIRST_PIECE) {
@@ -193,9 +194,14 @@ constexpr auto SHORT_PERIODS = [] {
     } else {
         // A period shorter than a word: a word of it, stored every whole
         // number of periods that fits in a word, with no load in between.
-        // The bytes past the period come from where the copy goes, and are
-        // masked off.
-        const uint64_t period = loadWord(from) & ((uint64_t{1} << (8 * distance)) - 1);
+        // The period is the end of the last word written, or, in a stream's
+        // first word, its bytes one by one.
+        uint64_t period = 0;
+        if (to - historyBegin >= static_cast<ptrdiff_t>(WORD)) {
+            period = loadWord(to - WORD) >> (8 * (WORD - distance));
+        } else {
+            for (size_t i = 0; i < distance; ++i) period |= uint64_t{from[i]} << (8 * i);
+        }
         const uint64_t pattern = period * SHORT_PERIODS[distance].repeat;
         const size_t step = SHORT_PERIODS[distance].step;
         storeWord(to, pattern);
@@ -335,7 +341,7 @@ template <bool Bmi2>
         bits.consume(used);
         entry = literalCode.primary(bits.peek());
         bits.refill();
-        to = copyMatch(to, length, distance);
+        to = copyMatch(to, length, distance, window.historyBegin);
     }
     if (bits.canRefill() && to > window.roomEnd) stop = Stop::OutOfRoom;
     window.to = to;
