@@ -57,8 +57,6 @@ template <FastAlphabet A>
 bool FastCode<A>::build(std::span<const int32_t> lengths) {
     constexpr uint32_t PRIMARY_SIZE = 1U << PRIMARY_BITS;
     uint32_t* const table = entries_.data();
-    paired_ = false;
-    lengthCodeCount_ = 0;
     if (lengths.size() > MAX_SYMBOLS) {
         std::fill(table, table + PRIMARY_SIZE, FastEntry::HAND_OVER);
         return false;
@@ -128,16 +126,8 @@ bool FastCode<A>::build(std::span<const int32_t> lengths) {
     for (; length <= PRIMARY_BITS; ++length, code <<= 1) {
         const uint32_t half = 1U << (length - 1);
         std::copy_n(table, half, table + half);
-        for (uint32_t n = 0; n < count[length]; ++n, ++code) {
-            const uint32_t symbol = sorted[next++];
-            const uint32_t slot = reversed(code, length);
-            table[slot] = symbolEntries[symbol] + length;
-            if constexpr (A == FastAlphabet::LiteralLength) {
-                // Noted for pairWith; written always, kept for length symbols.
-                lengthCodes_[lengthCodeCount_] = {static_cast<uint16_t>(slot), static_cast<uint16_t>(length)};
-                lengthCodeCount_ += symbol > END_OF_BLOCK ? 1 : 0;
-            }
-        }
+        for (uint32_t n = 0; n < count[length]; ++n, ++code)
+            table[reversed(code, length)] = symbolEntries[sorted[next++]] + length;
     }
 
     // Long codes sharing their first PRIMARY_BITS bits come out together;
@@ -182,38 +172,6 @@ bool FastCode<A>::build(std::span<const int32_t> lengths) {
         }
     }
     return true;
-}
-
-template <FastAlphabet A>
-void FastCode<A>::pairWith(const FastCode<FastAlphabet::Distance>& distance) requires(A ==
-                                                                                      FastAlphabet::LiteralLength) {
-    static_assert(PRIMARY_BITS + MAX_DIST_EXTRA <= 63, "a PAIRED entry's bit count fits in bits 0-5");
-    static_assert(DIST_BASE.back() < 1 << 15, "a distance base fits in bits 16-30");
-    uint32_t* const table = entries_.data();
-    for (size_t n = 0; n < lengthCodeCount_; ++n) {
-        const uint32_t codeLength = lengthCodes_[n].length;
-        // Every slot of the code: each holds its own extra bits, and after
-        // them, perhaps a distance code.
-        for (uint32_t slot = lengthCodes_[n].slot; slot < 1U << PRIMARY_BITS; slot += 1U << codeLength) {
-            const uint32_t entry = table[slot];
-            if (FastEntry::isExceptional(entry)) break;  // length 286 or 287
-            const uint32_t extra = FastEntry::extra(entry);
-            const uint32_t used = FastEntry::bits(entry);  // the length code and its extra bits
-            if (used > PRIMARY_BITS) break;
-            const uint32_t copyLength = FastEntry::baseValue(entry) + ((slot >> codeLength) & ((1U << extra) - 1));
-            table[slot] = copyLength << 16 | used;
-            if (copyLength > FastEntry::MAX_PAIRED_LENGTH) continue;
-            // The index bits above the length: the distance code, if it is
-            // short enough to lie wholly among them.
-            const uint32_t distanceEntry = distance.lookup(slot >> used);
-            if (FastEntry::isExceptional(distanceEntry)) continue;
-            const uint32_t distanceExtra = FastEntry::extra(distanceEntry);
-            if (used + FastEntry::bits(distanceEntry) - distanceExtra > PRIMARY_BITS) continue;
-            table[slot] = FastEntry::PAIRED | (used + FastEntry::bits(distanceEntry)) | distanceExtra << 8 |
-                          (copyLength - FastEntry::MIN_PAIRED_LENGTH) << 12 | FastEntry::baseValue(distanceEntry) << 16;
-        }
-    }
-    paired_ = true;
 }
 
 template class FastCode<FastAlphabet::LiteralLength>;

@@ -11,24 +11,16 @@ namespace korvane {
 
 // Entries of the fast path's decode tables (FastCode), 32 bits each:
 //   bits 0-5    bits to consume: the code, and for BASE its extra bits too
-//               (for PAIRED, the length code, the distance code and all their
-//               extra bits)
-//   bit 6       PAIRED: a BASE length whose distance code the same index
-//               also holds (see FastCode::pairWith)
 //   bit 7       EXCEPTIONAL: subtable link, end of block or hand-over
-//   bits 8-11   BASE: how many of the extra bits still have to be added to
-//               `value` (0 when the index already held them all); otherwise
-//               the exceptional kind. PAIRED: the distance's extra bits, the
-//               last ones of the count in bits 0-5
-//   bits 12-15  subtable index bits (SUBTABLE); PAIRED: copy length - 3
-//   bits 16-30  value: copy length or distance (BASE; the distance base for
-//               PAIRED), subtable start
+//   bits 8-11   BASE: how many extra bits follow the code (the last ones of
+//               the count in bits 0-5); otherwise the exceptional kind
+//   bits 12-15  subtable index bits (SUBTABLE)
+//   bits 16-30  value: copy length or distance base (BASE), subtable start
 //   bit 31      LITERAL, with the byte (or code-length symbol) in bits 8-15
-// Keeping bits 6 and 7 out of the consume count lets the decoder shift by
+// Keeping bit 7 out of the consume count lets the decoder shift by
 // `entry & 63`, which is a plain shift on common CPUs.
 struct FastEntry {
     static constexpr uint32_t LITERAL = 0x8000'0000;
-    static constexpr uint32_t PAIRED = 0x40;
     static constexpr uint32_t EXCEPTIONAL = 0x80;
     static constexpr uint32_t SUBTABLE = EXCEPTIONAL | 1U << 8;
     static constexpr uint32_t END_BLOCK = EXCEPTIONAL | 2U << 8;
@@ -43,15 +35,6 @@ struct FastEntry {
     static constexpr bool isLiteral(uint32_t entry) { return (entry & LITERAL) != 0; }
     static constexpr bool isExceptional(uint32_t entry) { return (entry & EXCEPTIONAL) != 0; }
     static constexpr uint32_t literalByte(uint32_t entry) { return (entry >> 8) & 0xFF; }
-
-    // A PAIRED entry keeps its copy length, less the shortest one, in bits 12-15.
-    static constexpr auto MIN_PAIRED_LENGTH = static_cast<uint32_t>(LENGTH_BASE.front());
-    static constexpr uint32_t PAIRED_LENGTH_MASK = 0xF;
-    static constexpr uint32_t MAX_PAIRED_LENGTH = MIN_PAIRED_LENGTH + PAIRED_LENGTH_MASK;
-    static constexpr bool isPaired(uint32_t entry) { return (entry & PAIRED) != 0; }
-    static constexpr uint32_t pairedLength(uint32_t entry) {
-        return ((entry >> 12) & PAIRED_LENGTH_MASK) + MIN_PAIRED_LENGTH;
-    }
 };
 
 enum class FastAlphabet { LiteralLength, Distance, CodeLength };
@@ -87,19 +70,9 @@ public:
 
     // Builds the table; returns false (and leaves it unusable) when the
     // lengths over-subscribe the code space, or exceed the alphabet's size or
-    // longest code. Copy lengths are left with their extra bits to be read
-    // apart: folding them into the slots costs a pass over the table that
-    // only a long block pays back (see pairWith).
+    // longest code. A slot holds one code: a copy length's extra bits are
+    // read apart, as are a distance's.
     bool build(std::span<const int32_t> lengths);
-
-    // Literal/length table only, after build(): every primary slot of a copy
-    // length whose extra bits lie inside the index gets the whole length, and
-    // where the index also holds the whole code of `distance` that follows a
-    // length of at most MAX_PAIRED_LENGTH, the slot becomes one PAIRED entry,
-    // so the common short copy takes one lookup instead of two. `distance`
-    // must stay as it is while this table is in use. Once per build.
-    void pairWith(const FastCode<FastAlphabet::Distance>& distance) requires(A == FastAlphabet::LiteralLength);
-    [[nodiscard]] bool paired() const { return paired_; }
 
     // The entry for the code at the bottom of `bitBuffer` (arrival order from
     // bit 0), before following a subtable link.
@@ -117,16 +90,6 @@ public:
     }
 
 private:
-    // The primary slot and code length of each length symbol that the
-    // primary table resolves, from the last build(); room for one more,
-    // which the build writes without counting it.
-    struct LengthCode {
-        uint16_t slot;
-        uint16_t length;
-    };
-    std::array<LengthCode, A == FastAlphabet::LiteralLength ? MAX_SYMBOLS - END_OF_BLOCK : 0> lengthCodes_;
-    size_t lengthCodeCount_ = 0;
-    bool paired_ = false;
     std::array<uint32_t, CAPACITY> entries_;  // written by build() before any read
 };
 

@@ -115,7 +115,6 @@ private:
 // path from one symbol to the next.
 constexpr uint32_t LITERALS_PER_STEP = 2;
 static_assert(MAX_PAIR_BITS <= BitBuffer::REFILLED_BITS, "a whole pair is consumable after a refill");
-static_assert(LOOKUP_BITS + MAX_DISTANCE_EXTRA_BITS <= MAX_PAIR_BITS, "so is a PAIRED entry's");
 static_assert(BitBuffer::WORD_BITS - MAX_PAIR_BITS >= LOOKUP_BITS, "the code after a pair is loaded");
 static_assert(MAX_CODE_LENGTH <= BitBuffer::REFILLED_BITS, "a subtable lookup after a refill is loaded");
 static_assert(LITERALS_PER_STEP * LOOKUP_BITS <= BitBuffer::REFILLED_BITS, "literals come from the primary table");
@@ -257,17 +256,11 @@ struct OutputWindow {
     const uint8_t* historyBegin;  // the stream's first byte: copies reach no further back
     const uint8_t* roomEnd;       // a step may start at or before this and stay inside the buffer
 
-    // The loop also stops once it has written past out[stopAfter].
-    OutputWindow(ByteBuffer& out, size_t streamStart, size_t stopAfter)
+    OutputWindow(ByteBuffer& out, size_t streamStart)
         : to(out.data() + out.size()),
           historyBegin(out.data() + streamStart),
-          roomEnd(out.data() + std::min(out.capacity() - STEP_ROOM, stopAfter)) {}
+          roomEnd(out.data() + out.capacity() - STEP_ROOM) {}
 };
-
-// Pairing a block's short copies (FastCode::pairWith) takes about as long as
-// decoding this much of a match-heavy block gains from it, so a block pairs
-// them only once it has written this much: small blocks never pay for it.
-constexpr size_t PAIRING_PAYS_AFTER = size_t{8} << 10;
 
 enum class Stop { EndOfBlock, HandOver, OutOfRoom };
 
@@ -314,29 +307,16 @@ template <bool Bmi2>
         // A length, then its distance, read from copies of the buffer: nothing
         // is consumed until the whole pair is known to be valid. Each entry's
         // bit count covers its extra bits, so the next code is one shift away.
-        size_t length = 0;
-        size_t distance = 0;
-        uint32_t used = 0;
-        if (FastEntry::isPaired(entry)) {
-            // Both codes came with the one lookup; only the distance's extra bits are left.
-            length = FastEntry::pairedLength(entry);
-            distance = FastEntry::baseValue(entry) + extraValue<Bmi2>(bits.peek(), entry);
-            used = FastEntry::bits(entry);
-        } else {
-            const uint64_t afterLength = bits.peek() >> FastEntry::bits(entry);
-            uint32_t distanceEntry = distanceCode.primary(afterLength);
-            if (FastEntry::isExceptional(distanceEntry)) {
-                if (FastEntry::exceptionalKind(distanceEntry) != FastEntry::SUBTABLE) break;
-                distanceEntry = distanceCode.secondary(distanceEntry, afterLength);
-                if (FastEntry::isExceptional(distanceEntry)) break;
-            }
-            // Until the block is paired, extra bits are read apart; after, only
-            // for long codes with many of them. Adding none costs less than a
-            // branch on it.
-            length = FastEntry::baseValue(entry) + extraValue<Bmi2>(bits.peek(), entry);
-            distance = FastEntry::baseValue(distanceEntry) + extraValue<Bmi2>(afterLength, distanceEntry);
-            used = FastEntry::bits(entry) + FastEntry::bits(distanceEntry);
+        const uint64_t afterLength = bits.peek() >> FastEntry::bits(entry);
+        uint32_t distanceEntry = distanceCode.primary(afterLength);
+        if (FastEntry::isExceptional(distanceEntry)) {
+            if (FastEntry::exceptionalKind(distanceEntry) != FastEntry::SUBTABLE) break;
+            distanceEntry = distanceCode.secondary(distanceEntry, afterLength);
+            if (FastEntry::isExceptional(distanceEntry)) break;
         }
+        const size_t length = FastEntry::baseValue(entry) + extraValue<Bmi2>(bits.peek(), entry);
+        const size_t distance = FastEntry::baseValue(distanceEntry) + extraValue<Bmi2>(afterLength, distanceEntry);
+        const uint32_t used = FastEntry::bits(entry) + FastEntry::bits(distanceEntry);
         if (distance > static_cast<size_t>(to - window.historyBegin)) break;
         bits.consume(used);
         entry = literalCode.primary(bits.peek());
@@ -348,29 +328,23 @@ template <bool Bmi2>
     return stop;
 }
 
-// The symbol loop around decodeSteps: pairs the codes once the block has
-// proved long, grows the output when its room runs out, and hands over when
-// the buffer cannot grow, so that the bit-at-a-time decoder fails at exactly
-// the byte it would fail at anyway.
+// The symbol loop around decodeSteps: grows the output when its room runs
+// out, and hands over when the buffer cannot grow, so that the bit-at-a-time
+// decoder fails at exactly the byte it would fail at anyway.
 template <bool Bmi2>
 [[gnu::always_inline]] inline FastResult decodeBlockLoop(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                                                         FastLiteralCode& literalCode,
+                                                         const FastLiteralCode& literalCode,
                                                          const FastDistanceCode& distanceCode) {
     if (!BitBuffer::canStart(reader) || !out.tryReserveExtra(STEP_ROOM)) return FastResult::HandOver;
     BitBuffer bits(reader);
     const size_t startSize = out.size();
-    const size_t pairAt = literalCode.paired() ? SIZE_MAX : startSize + PAIRING_PAYS_AFTER;
-    OutputWindow window(out, streamStart, pairAt);
+    OutputWindow window(out, streamStart);
     uint32_t entry = literalCode.primary(bits.peek());
     Stop stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
     while (stop == Stop::OutOfRoom) {
         out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
-        // The entry in hand stays valid: pairing only adds to what slots say.
-        if (!literalCode.paired() && out.size() > pairAt)
-            literalCode.pairWith(distanceCode);
-        else if (!out.tryReserveExtra(STEP_ROOM))
-            break;
-        window = OutputWindow(out, streamStart, literalCode.paired() ? SIZE_MAX : pairAt);
+        if (!out.tryReserveExtra(STEP_ROOM)) break;
+        window = OutputWindow(out, streamStart);
         stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
     }
     out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
@@ -379,8 +353,8 @@ template <bool Bmi2>
     return stop == Stop::EndOfBlock ? FastResult::EndOfBlock : FastResult::HandOver;
 }
 
-FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
-                               const FastDistanceCode& distanceCode) {
+FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t streamStart,
+                               const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode) {
     return decodeBlockLoop<false>(reader, out, streamStart, literalCode, distanceCode);
 }
 
@@ -389,7 +363,7 @@ FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t stream
 // The same loop compiled for BMI2's flag-free shifts and bit extraction,
 // picked at run time on CPUs that have them.
 __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                                                           FastLiteralCode& literalCode,
+                                                           const FastLiteralCode& literalCode,
                                                            const FastDistanceCode& distanceCode) {
     return decodeBlockLoop<true>(reader, out, streamStart, literalCode, distanceCode);
 }
@@ -399,8 +373,9 @@ __attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, By
 
 namespace {
 
-FastResult decodeBlockVariant(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
-                              const FastDistanceCode& distanceCode, FastVariant variant) {
+FastResult decodeBlockVariant(BitReader& reader, ByteBuffer& out, size_t streamStart,
+                              const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode,
+                              FastVariant variant) {
 #ifdef KORVANE_HAS_BMI2_VARIANT
     if (cpuHasBmi2() && variant == FastVariant::Best)
         return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
@@ -420,7 +395,7 @@ static_assert(BitBuffer::START_BYTES <= TAIL_BYTES);
 
 }  // namespace
 
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
                            const FastDistanceCode& distanceCode, FastVariant variant) {
     FastResult result = decodeBlockVariant(reader, out, streamStart, literalCode, distanceCode, variant);
     const uint64_t left = reader.size - reader.bytePos;
@@ -492,22 +467,22 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeL
 
 uint64_t takeFastLoopBytes() { return std::exchange(fastLoopBytes, 0); }
 
+namespace {
+template <class Code>
+Code builtFrom(std::span<const int32_t> lengths) {
+    Code code;
+    code.build(lengths);
+    return code;
+}
+}  // namespace
+
 const FastDistanceCode& fixedDistanceCode() {
-    static const auto code = [] {
-        FastDistanceCode built;
-        built.build(fixedDistanceLengths());
-        return built;
-    }();
+    static const auto code = builtFrom<FastDistanceCode>(fixedDistanceLengths());
     return code;
 }
 
-FastLiteralCode& fixedLiteralCode() {
-    // Paired by the first long fixed-code block; it stays paired for the run.
-    static auto code = [] {
-        FastLiteralCode built;
-        built.build(fixedLiteralLengths());
-        return built;
-    }();
+const FastLiteralCode& fixedLiteralCode() {
+    static const auto code = builtFrom<FastLiteralCode>(fixedLiteralLengths());
     return code;
 }
 

@@ -25,9 +25,8 @@ enum class FastResult { EndOfBlock, HandOver };
 enum class FastVariant { Best, Portable };
 
 // Decodes a Huffman-coded block's symbols from the reader's position, appending
-// to `out`. Copies may reach back to out[streamStart] and no further. Pairs
-// `literalCode` with `distanceCode` once the block has proved long.
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, FastLiteralCode& literalCode,
+// to `out`. Copies may reach back to out[streamStart] and no further.
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
                            const FastDistanceCode& distanceCode, FastVariant variant = FastVariant::Best);
 
 // Bytes the fast symbol loop, in its variant for the running CPU, has written
@@ -41,7 +40,7 @@ uint64_t takeFastLoopBytes();
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode);
 
 // Fast tables of the fixed code, built once per process.
-FastLiteralCode& fixedLiteralCode();
+const FastLiteralCode& fixedLiteralCode();
 const FastDistanceCode& fixedDistanceCode();
 
 }  // namespace korvane

@@ -101,7 +101,7 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
     if (count < len) throwDecodeError(UNEXPECTED_END);
 }
 
-bool StreamDecoder::decodeFast(BitReader& reader, ByteBuffer& out, FastLiteralCode& literalCode,
+bool StreamDecoder::decodeFast(BitReader& reader, ByteBuffer& out, const FastLiteralCode& literalCode,
                                const FastDistanceCode& distanceCode) const {
     const FastVariant variant = path_ == Path::FastPortable ? FastVariant::Portable : FastVariant::Best;
     return decodeBlockFast(reader, out, streamStart_, literalCode, distanceCode, variant) == FastResult::EndOfBlock;

@@ -53,7 +53,7 @@ private:
     void decodeFixedBlock(BitReader& reader, ByteBuffer& out);
     void decodeDynamicBlock(BitReader& reader, ByteBuffer& out);
     // Runs the fast symbol loop; true when it finished the block.
-    bool decodeFast(BitReader& reader, ByteBuffer& out, FastLiteralCode& literalCode,
+    bool decodeFast(BitReader& reader, ByteBuffer& out, const FastLiteralCode& literalCode,
                     const FastDistanceCode& distanceCode) const;
 
     Path path_ = Path::Fast;

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -178,100 +176,6 @@ TEST(FastCode, RefusesCodesItHasNoRoomFor) {
     FastLiteralCode literals;
     EXPECT_TRUE(literals.build(std::vector<int32_t>(288, 9)));
     EXPECT_FALSE(literals.build(std::vector<int32_t>(289, 9)));
-}
-
-// What the primary slot `slot` of a literal/length table paired with its
-// distance table must hold, worked out bit by bit: "length L, distance B+E,
-// N bits" when the slot's bits start with a copy length of at most
-// MAX_PAIRED_LENGTH (its extra bits included) followed by a whole distance
-// code, otherwise "-". The bits after the slot are ones.
-std::string pairedBitByBit(uint32_t slot, const HuffmanTable& literals, const HuffmanTable& distances) {
-    const uint64_t bits = ~uint64_t{0} << FastLiteralCode::PRIMARY_BITS | slot;
-    uint8_t bytes[8];
-    for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
-    BitReader reader{bytes, sizeof bytes, 0, 0};
-    try {
-        const int32_t symbol = literals.decodeSymbol(reader) - FIRST_LENGTH_SYMBOL;
-        if (symbol < 0 || symbol >= LENGTH_SYMBOL_COUNT) return "-";
-        const auto index = static_cast<size_t>(symbol);
-        const uint32_t length = static_cast<uint32_t>(LENGTH_BASE[index]) + readBits(reader, LENGTH_EXTRA[index]);
-        const int32_t distance = distances.decodeSymbol(reader);
-        const uint64_t codeBits = reader.bytePos * 8 + static_cast<uint64_t>(reader.bitPos);
-        if (length > FastEntry::MAX_PAIRED_LENGTH || distance >= DIST_SYMBOL_COUNT ||
-            codeBits > FastLiteralCode::PRIMARY_BITS)
-            return "-";
-        const auto d = static_cast<size_t>(distance);
-        return "length " + std::to_string(length) + ", distance " + std::to_string(DIST_BASE[d]) + "+" +
-               std::to_string(DIST_EXTRA[d]) + ", " + std::to_string(codeBits + static_cast<uint64_t>(DIST_EXTRA[d])) +
-               " bits";
-    } catch (const DecodeError&) {
-        return "-";
-    }
-}
-
-std::string pairedEntry(uint32_t entry) {
-    if (!FastEntry::isPaired(entry)) return "-";
-    return "length " + std::to_string(FastEntry::pairedLength(entry)) + ", distance " +
-           std::to_string(FastEntry::baseValue(entry)) + "+" + std::to_string(FastEntry::extra(entry)) + ", " +
-           std::to_string(FastEntry::bits(entry)) + " bits";
-}
-
-// Lengths of a random complete prefix code for `count` symbols, no longer than 15 bits.
-std::vector<int32_t> randomCompleteCode(size_t count, std::mt19937& random) {
-    std::vector<int32_t> lengths = {0};
-    for (const size_t used = 2 + random() % (count - 1); lengths.size() < used;) {
-        const size_t pick = random() % lengths.size();
-        if (lengths[pick] < 15) lengths.push_back(++lengths[pick]);
-    }
-    lengths.resize(count, 0);
-    std::shuffle(lengths.begin(), lengths.end(), random);
-    return lengths;
-}
-
-// Every primary slot of a literal/length table is paired exactly when the
-// bit-by-bit decoders find a short copy and its whole distance code there: on
-// the codes zlib writes for text, on random complete codes, and on both with
-// one code dropped (free patterns, which must never pair).
-TEST(FastCode, PairsShortCopiesWhoseCodesBothFitTheIndex) {
-    std::vector<std::pair<std::vector<int32_t>, std::vector<int32_t>>> codes;
-    for (const int level : {1, 6, 9}) {
-        const Bytes stream = tessel::zlibCompress(textLike(100000, 7), {.level = level});
-        ASSERT_EQ(stream[2] >> 1 & 3, 2) << "a dynamic first block";
-        BitReader reader{stream.data() + 2, stream.size() - 2, 0, 3};
-        DynamicLengths read;
-        readDynamicLengths(reader, read);
-        const auto literal = read.literal(), distance = read.distance();
-        codes.emplace_back(std::vector<int32_t>(literal.begin(), literal.end()),
-                           std::vector<int32_t>(distance.begin(), distance.end()));
-    }
-    std::mt19937 random(11);
-    for (int i = 0; i < 40; ++i) codes.emplace_back(randomCompleteCode(286, random), randomCompleteCode(30, random));
-    for (size_t i = 0, count = codes.size(); i < count; ++i) {
-        auto [literal, distance] = codes[i];
-        (i % 2 == 0 ? literal : distance)[random() % (i % 2 == 0 ? literal.size() : distance.size())] = 0;
-        codes.emplace_back(literal, distance);
-    }
-
-    for (size_t i = 0; i < codes.size() && !HasFailure(); ++i) {
-        const auto& [literalLengths, distanceLengths] = codes[i];
-        HuffmanTable literals, distances;
-        literals.build(literalLengths);
-        distances.build(distanceLengths);
-        FastDistanceCode fastDistances;
-        FastLiteralCode fastLiterals;
-        ASSERT_TRUE(fastDistances.build(distanceLengths));
-        ASSERT_TRUE(fastLiterals.build(literalLengths));
-        fastLiterals.pairWith(fastDistances);
-        int paired = 0;
-        for (uint32_t slot = 0; slot < 1U << FastLiteralCode::PRIMARY_BITS; ++slot) {
-            const std::string expected = pairedBitByBit(slot, literals, distances);
-            ASSERT_EQ(pairedEntry(fastLiterals.primary(slot)), expected) << "codes " << i << ", slot " << slot;
-            paired += expected != "-";
-        }
-        if (i < 3) {
-            EXPECT_GT(paired, 1000) << "zlib's text code " << i;
-        }
-    }
 }
 
 using DynamicBlock = PathTest;
