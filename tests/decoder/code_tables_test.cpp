@@ -216,18 +216,6 @@ std::string pairedEntry(uint32_t entry) {
            std::to_string(FastEntry::bits(entry)) + " bits";
 }
 
-// Lengths of a random complete prefix code for `count` symbols, no longer than 15 bits.
-std::vector<int32_t> randomCompleteCode(size_t count, std::mt19937& random) {
-    std::vector<int32_t> lengths = {0};
-    for (const size_t used = 2 + random() % (count - 1); lengths.size() < used;) {
-        const size_t pick = random() % lengths.size();
-        if (lengths[pick] < 15) lengths.push_back(++lengths[pick]);
-    }
-    lengths.resize(count, 0);
-    std::shuffle(lengths.begin(), lengths.end(), random);
-    return lengths;
-}
-
 // Every primary slot of a literal/length table is paired exactly when the
 // bit-by-bit decoders find a short copy and its whole distance code there: on
 // the codes zlib writes for text, on random complete codes, and on both with
@@ -245,7 +233,8 @@ TEST(FastCode, PairsShortCopiesWhoseCodesBothFitTheIndex) {
                            std::vector<int32_t>(distance.begin(), distance.end()));
     }
     std::mt19937 random(11);
-    for (int i = 0; i < 40; ++i) codes.emplace_back(randomCompleteCode(286, random), randomCompleteCode(30, random));
+    for (int i = 0; i < 40; ++i)
+        codes.emplace_back(randomCode(286, 2 + random() % 285, random), randomCode(30, 2 + random() % 29, random));
     for (size_t i = 0, count = codes.size(); i < count; ++i) {
         auto [literal, distance] = codes[i];
         (i % 2 == 0 ? literal : distance)[random() % (i % 2 == 0 ? literal.size() : distance.size())] = 0;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <random>
 #include <string>
@@ -34,7 +35,6 @@ inline void PrintTo(const Outcome& o, std::ostream* os) {
     *os << (o.error.empty() ? "" : "error \"" + o.error + "\", ") << o.bytes.size() << " bytes, consumed " << o.consumed
         << ":";
     for (size_t i = 0; i < o.bytes.size() && i < 48; ++i) *os << ' ' << static_cast<int>(o.bytes[i]);
-    if (o.bytes.size() > 48) *os << " ...";
 }
 
 template <class T>
@@ -113,6 +113,20 @@ inline Bytes textLike(size_t size, uint32_t seed) {
     std::string out;
     while (out.size() < size) out += WORDS[rng() % std::size(WORDS)];
     return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
+// Lengths of a random complete prefix code of `used` of `count` symbols: the
+// leaves of a random tree no deeper than 15 (a lone code has one bit).
+inline std::vector<int32_t> randomCode(size_t count, size_t used, std::mt19937& random) {
+    std::vector<int32_t> lengths = {0};
+    while (lengths.size() < used) {
+        const size_t pick = random() % lengths.size();
+        if (lengths[pick] < 15) lengths.push_back(++lengths[pick]);
+    }
+    if (lengths.size() == 1) lengths[0] = 1;
+    lengths.resize(count, 0);
+    std::shuffle(lengths.begin(), lengths.end(), random);
+    return lengths;
 }
 
 // Value-parameterised suites run on every decode path, which must agree.

@@ -50,15 +50,12 @@ public:
         bitCount_ = 8 * data_.size();
         return *this;
     }
-    BitWriter& blockHeader(bool final, int type) {
-        return bits(final ? 1U : 0U, 1).bits(static_cast<uint32_t>(type), 2);
-    }
+    BitWriter& blockHeader(bool final, uint32_t type) { return bits(final, 1).bits(type, 2); }
     // Stored block: header, padding to the byte, LEN, NLEN, payload.
     BitWriter& storedBlock(bool final, const Bytes& payload) {
         const auto len = static_cast<uint32_t>(payload.size());
         return blockHeader(final, 0).bytes({}).bits(len, 16).bits(~len & 0xFFFFU, 16).bytes(payload);
     }
-
     [[nodiscard]] size_t bitCount() const { return bitCount_; }
     // The bytes written so far; a partial last byte is padded with zeros.
     [[nodiscard]] const Bytes& data() const { return data_; }
@@ -74,10 +71,9 @@ struct Code {
     std::vector<uint32_t> codes;
 
     explicit Code(std::vector<int> codeLengths) : lengths(std::move(codeLengths)), codes(lengths.size()) {
-        std::vector<uint32_t> count(16);
+        std::vector<uint32_t> count(16), next(16);
         for (int l : lengths) ++count.at(static_cast<size_t>(l));
         count[0] = 0;
-        std::vector<uint32_t> next(count.size());
         for (size_t l = 1, c = 0; l < count.size(); ++l) next[l] = static_cast<uint32_t>(c = (c + count[l - 1]) << 1);
         for (size_t s = 0; s < lengths.size(); ++s)
             if (lengths[s] > 0) codes[s] = next[static_cast<size_t>(lengths[s])]++;
@@ -118,6 +114,7 @@ struct BlockBody {
     const Code& literals;
     const Code& distances;
 
+    // A literal/length symbol's code alone.
     BlockBody& literal(int symbol) {
         literals.write(w, symbol);
         return *this;
@@ -142,17 +139,14 @@ struct BlockBody {
         const auto l = std::upper_bound(LENGTH_BASES.begin(), LENGTH_BASES.end(), length) - LENGTH_BASES.begin() - 1;
         const auto d =
             std::upper_bound(DISTANCE_BASES.begin(), DISTANCE_BASES.end(), distance) - DISTANCE_BASES.begin() - 1;
-        return lengthCode(257 + static_cast<int>(l),
-                          static_cast<uint32_t>(length - LENGTH_BASES[static_cast<size_t>(l)]))
-            .distanceCode(static_cast<int>(d),
-                          static_cast<uint32_t>(distance - DISTANCE_BASES[static_cast<size_t>(d)]));
+        return lengthCode(257 + static_cast<int>(l), static_cast<uint32_t>(length - LENGTH_BASES[size_t(l)]))
+            .distanceCode(static_cast<int>(d), static_cast<uint32_t>(distance - DISTANCE_BASES[size_t(d)]));
     }
     BlockBody& end() { return literal(256); }
 };
 
 inline BlockBody fixedBlock(BitWriter& w, bool final) {
-    static const Code literals(fixedLiteralLengths());
-    static const Code distances(std::vector<int>(32, 5));
+    static const Code literals(fixedLiteralLengths()), distances(std::vector<int>(32, 5));
     w.blockHeader(final, 1);
     return {w, literals, distances};
 }
@@ -186,7 +180,6 @@ inline BitWriter& dynamicHeader(BitWriter& w, bool final, int hlit, int hdist, i
 inline BitWriter& dynamicHeader(BitWriter& w, bool final, const std::vector<int>& literalLengths,
                                 const std::vector<int>& distanceLengths) {
     std::vector<LengthOp> ops;
-    ops.reserve(literalLengths.size() + distanceLengths.size());
     for (int l : literalLengths) ops.push_back({l});
     for (int l : distanceLengths) ops.push_back({l});
     std::vector<int> clLengths(19, 4);

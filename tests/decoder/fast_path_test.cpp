@@ -127,18 +127,11 @@ TEST(FastPath, AgreesOnMutatedStreams) {
     }
 }
 
-// Lengths of a random complete prefix code for `count` symbols (leaves of a
-// random tree no deeper than 15), then nudged: one code dropped, shortened
-// (over-subscribed) or added.
+// A random complete code for `count` symbols, nudged: one code dropped,
+// shortened (over-subscribed) or added.
 std::vector<int> nudgedCode(int count, std::mt19937& random) {
-    std::vector<int> lengths = {0};
-    for (const size_t used = 1 + random() % static_cast<unsigned>(count); lengths.size() < used;) {
-        const size_t pick = random() % lengths.size();
-        if (lengths[pick] < 15) lengths.push_back(++lengths[pick]);
-    }
-    if (lengths.size() == 1) lengths[0] = 1;  // a lone code still needs one bit
-    lengths.resize(static_cast<size_t>(count), 0);
-    std::shuffle(lengths.begin(), lengths.end(), random);
+    std::vector<int> lengths =
+        randomCode(static_cast<size_t>(count), 1 + random() % static_cast<unsigned>(count), random);
     int& nudged = lengths[random() % lengths.size()];
     const auto nudge = random() % 4;
     if (nudge == 0) nudged = 0;
