@@ -1,11 +1,8 @@
-// Streams from real DEFLATE compressors other than zlib (zopfli, pigz,
-// 7-Zip, libdeflate) over real PNG images must decode byte-exact, with the
-// exact consumed count, on every decoding path.
-//
-// The programs are looked up on PATH when the tests run; libdeflate is built
-// in when CMake finds it (KORVANE_LIBDEFLATE). A missing tool or the missing
-// icons skip a case with the Debian package to install, unless
-// KORVANE_REQUIRE_ALL_TOOLS=1 (set by CI), where they fail it.
+// Streams from real DEFLATE compressors other than zlib (zopfli, pigz, 7-Zip,
+// libdeflate) over real PNG images must decode byte-exact, with the exact
+// consumed count, on every decoding path. The programs are looked up on PATH
+// when the tests run; libdeflate is built in when CMake finds it
+// (KORVANE_LIBDEFLATE). A missing tool or the missing icons skip a case.
 
 #include <gtest/gtest.h>
 #ifdef KORVANE_LIBDEFLATE
@@ -19,9 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "../decoder/decode_support.hpp"
 #include "missing_packages.hpp"
-#include "tessel_writer.hpp"
-#include "testing.hpp"
 
 namespace {
 
@@ -74,15 +70,9 @@ template <typename Compress>
 void expectDecodes(Compress compress, bool raw = false) {
     for (const Bytes& part : tessel::splitEvenly(pngPayload(), 3)) {
         const Bytes stream = compress(part);
-        for (const DecodePath path : {DecodePath::Fast, DecodePath::FastPortable, DecodePath::Reference}) {
-            korvane::ByteBuffer out;
-            korvane::StreamDecoder decoder;
-            korvane::DecoderTesting::setPath(decoder, path);
-            const size_t consumed = raw ? (out = decoder.decode(stream.data(), stream.size()), decoder.bytesConsumed)
-                                        : korvane::zlibDecompressAppend(stream.data(), stream.size(), out, decoder);
-            EXPECT_EQ(consumed, stream.size());
-            ASSERT_TRUE(std::equal(part.begin(), part.end(), out.begin(), out.end()));
-        }
+        for (const DecodePath path : korvane::test::ALL_PATHS)
+            ASSERT_EQ(korvane::test::inflateAppend({}, stream, path, nullptr, raw),
+                      korvane::test::ok(part, stream.size()));
     }
 }
 
