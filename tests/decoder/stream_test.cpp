@@ -1,6 +1,7 @@
-// The zlib frame and the block loop: header checks in order, worked examples,
-// stored and fixed-code blocks, every length/distance check, consumed counts,
-// and appending to earlier output with a watcher.
+// The zlib frame and the block loop: header checks in order, stored and
+// fixed-code blocks, every length/distance check, and appending to earlier
+// output with a watcher. Well-formed streams of every kind are zlib's own in
+// the round trips (fast_path_test.cpp); the hand-made ones here are the rest.
 
 #include <gtest/gtest.h>
 
@@ -30,16 +31,9 @@ Bytes fixed(Body write, bool cut = false) {
 
 using ZlibStream = PathTest;
 
-TEST_P(ZlibStream, WorkedExamplesAndHeaderChecksInOrder) {
+TEST_P(ZlibStream, HeaderChecksInOrder) {
     const Bytes emptyFixed = {0x03, 0x00, 0xAA, 0xBB, 0xCC, 0xDD};  // final fixed block, end code only, trailer
     const std::vector<StreamCase> cases = {
-        {"stored block",
-         Bytes{0x78, 0x01, 0x01, 0x08, 0x00, 0xF7, 0xFF} + text("Korvane!") + Bytes{0x0B, 0x5D, 2, 0xD6},
-         ok("Korvane!", 19)},
-        {"fixed block", {0x78, 0x9C, 0x4B, 0x04, 0x00, 0x00, 0x62, 0x00, 0x62}, ok("a", 9)},
-        {"fixed block with a copy",
-         {0x78, 0x9C, 0x4B, 0x4C, 0x84, 0x01, 0x00, 0x14, 0xE1, 0x03, 0xCB},
-         ok(std::string(10, 'a'), 11)},
         {"empty span", {}, fails(DATA_TOO_SMALL)},
         {"five bytes, bad method too", {0x79, 0x9C, 0x03, 0x00, 0x00}, fails(DATA_TOO_SMALL)},
         // The trailer is counted even when the span ends before it.
@@ -54,10 +48,6 @@ TEST_P(ZlibStream, WorkedExamplesAndHeaderChecksInOrder) {
         {"header passes, block type 3", {0x78, 0x01, 0x07, 0x00, 0x00, 0x00}, fails(INVALID_BLOCK_TYPE)},
     };
     for (const StreamCase& c : cases) EXPECT_EQ(inflateZlib(c.stream, GetParam()), c.expected) << c.name;
-    // The writer produces the same bytes from the symbols, which vouches for the
-    // hand-made streams below.
-    EXPECT_EQ(fixed([](BlockBody& b) { b.text("a"); }), (Bytes{0x4B, 0x04, 0x00}));
-    EXPECT_EQ(fixed([](BlockBody& b) { b.text("aa").copy(8, 1); }), (Bytes{0x4B, 0x4C, 0x84, 0x01, 0x00}));
 }
 
 TEST_P(ZlibStream, StoredAndFixedBlocks) {
@@ -66,18 +56,8 @@ TEST_P(ZlibStream, StoredAndFixedBlocks) {
     afterFixed.blockHeader(true, 0);
     while (afterFixed.bitCount() % 8 != 0) afterFixed.bits(1, 1);
     afterFixed.bits(1, 16).bits(0xFFFE, 16).bytes(text("z"));
-    // Six 9-bit literals fill the block exactly to a byte boundary: 3 + 54 + 7 bits.
-    const Bytes exact = fixed(
-        [](BlockBody& b) { b.literal(0x90).literal(0x91).literal(0x92).literal(0x93).literal(0x94).literal(0x95); });
-    BitWriter acrossBlocks;
-    fixedBlock(acrossBlocks, false).text("abc").end();
-    fixedBlock(acrossBlocks, true).copy(6, 3).end();
-    BitWriter fromStored;
-    fromStored.storedBlock(false, text("hello"));
-    fixedBlock(fromStored, true).copy(5, 5).text("!").end();
 
     const std::vector<StreamCase> cases = {
-        {"stored, final, LEN 0", {0x01, 0x00, 0x00, 0xFF, 0xFF}, ok(Bytes{}, 5)},
         whole("stored after a fixed block", afterFixed.data(), "xyz"),
         {"stored, LEN past the span", {0x01, 0x05, 0x00, 0xFA, 0xFF, 0x61, 0x62}, fails(UNEXPECTED_END)},
         {"stored, NLEN not the complement", {0x01, 0x05, 0x00, 0xFA, 0xFE, 1, 2, 3, 4, 5}, fails(INVALID_STORED_BLOCK)},
@@ -85,18 +65,14 @@ TEST_P(ZlibStream, StoredAndFixedBlocks) {
         {"block type 3, non-final", {0x06}, fails(INVALID_BLOCK_TYPE)},
         {"block type 3 after a stored block", BitWriter().storedBlock(false, text("ok")).blockHeader(true, 3).data(),
          fails(INVALID_BLOCK_TYPE)},
-        {"fixed, ends on a byte boundary", exact, ok(Bytes{0x90, 0x91, 0x92, 0x93, 0x94, 0x95}, 8)},
         {"copy before any output", fixed([](BlockBody& b) { b.copy(3, 1); }), fails(INVALID_DISTANCE)},
         whole("distance equal to the output", fixed([](BlockBody& b) { b.text("abc").copy(5, 3); }), "abcabcab"),
         {"distance one past the output", fixed([](BlockBody& b) { b.text("abc").copy(5, 4); }),
          fails(INVALID_DISTANCE)},
-        whole("overlapping copy, distance 2", fixed([](BlockBody& b) { b.text("ab").copy(7, 2); }), "ababababa"),
         whole("length 258 by symbol 285 and by 284 + 31", fixed([](BlockBody& b) {
                   b.text("z").lengthCode(285, 0).distanceCode(0, 0).lengthCode(284, 31).distanceCode(0, 0);
               }),
               std::string(517, 'z')),
-        whole("copy into an earlier fixed block", acrossBlocks.data(), "abcabcabc"),
-        whole("copy into an earlier stored block", fromStored.data(), "hellohello!"),
         {"length symbol 286", fixed([](BlockBody& b) { b.text("a").literal(286); }), fails(INVALID_LENGTH_CODE)},
         // The span ends with the distance code: the check comes before extra bits would be read.
         {"distance symbol 30",
