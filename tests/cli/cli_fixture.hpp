@@ -1,37 +1,67 @@
 #pragma once
 
-// Shared pieces of the command-line tests: a scratch working directory per
-// test, the fixed parts of the console report, and hand-made containers.
+// Shared pieces of the command-line tests. runProgram (process_runner.cpp)
+// runs the Korvane executable as a child process and captures what it does.
+// KORVANE_TEST_EXE replaces the executable; KORVANE_TEST_WRAPPER (words, e.g.
+// "wine64"; by default a cross build's emulator) goes in front of it, so the
+// same tests drive a Windows build ("\r\n" is then read as "\n").
+// KORVANE_TEST_NO_HUGE_PAGES=1 runs every child with transparent huge pages
+// disabled, which must change nothing. CliTest gives each test a scratch
+// working directory; then come the fixed parts of the console report and
+// hand-made containers.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "process_runner.hpp"
+#include "../decoder/deflate_writer.hpp"
+#include "missing_packages.hpp"
 #include "tessel_format.hpp"
 #include "tessel_writer.hpp"
 
 namespace clitest {
 
 namespace fs = std::filesystem;
+using deflate_writer::bytesOf;
+using deflate_writer::operator+;
 using tessel::Bytes;
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;  // exit status; 128 + signal number if the child was killed
+};
+
+struct RunOptions {
+    // The child's argv[0]; nullopt passes none at all. A wrapper sets its own.
+    std::optional<std::string> argv0 = "Korvane";
+    uint64_t fileSizeLimit = uint64_t{64} << 20;  // RLIMIT_FSIZE, captures included: bounds a runaway child
+    uint64_t addressSpaceLimit = 0;               // RLIMIT_AS; 0 leaves it alone
+    std::string cgroup = {};                      // a control group the child joins first (needs root)
+    // Shown standard output after each read, until it returns true. Standard
+    // output is then a one-page pipe, on which the child stalls meanwhile.
+    std::function<bool(const std::string&)> onOutput = {};
+};
+
+std::vector<std::string> testWrapper();
+std::filesystem::path korvaneExe();
+// A missing wrapper or Windows build: skip with KORVANE_SKIP_IF_MISSING before a run.
+std::vector<testsupport::Missing> missingForRuns();
+// Runs Korvane with `args` after argv[0], in `workDir`, stdin on /dev/null.
+RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
 
 inline const Bytes SIGNATURE(std::begin(korvane::PNG_SIGNATURE), std::end(korvane::PNG_SIGNATURE));
 inline const std::string BANNER =
     "=== Korvane ===\nPNG extraction from CompressionFile\n(no external dependencies)\n\n";
 inline const std::string NO_SIGNATURE = "Error: PNG signature not found in decompressed data\n";
-
-inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
-inline Bytes join(const std::vector<Bytes>& parts) {
-    Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
 
 // The report up to the file size line, which is left out when no size is given.
 inline std::string reportStart(const std::string& input, const std::string& output,
@@ -57,8 +87,8 @@ inline std::string successLine(const std::string& output) { return "\nSuccess! P
 
 // The 51-byte container: one header, then a zlib stream holding one stored
 // block with the 8 signature bytes; and its report after the file size line.
-inline const Bytes EXAMPLE =
-    join({tessel::blockHeader(0), {0x78, 0x01, 0x01, 0x08, 0x00, 0xF7, 0xFF}, SIGNATURE, {0x0A, 0x47, 0x01, 0xAA}});
+inline const Bytes EXAMPLE = tessel::blockHeader(0) + Bytes{0x78, 0x01, 0x01, 0x08, 0x00, 0xF7, 0xFF} + SIGNATURE +
+                             Bytes{0x0A, 0x47, 0x01, 0xAA};
 inline const std::string EXAMPLE_REPORT = decodedLines({8}, 0);
 
 class CliTest : public ::testing::Test {

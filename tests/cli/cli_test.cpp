@@ -17,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "../decoder/deflate_writer.hpp"
 #include "cli_fixture.hpp"
 
 namespace clitest {
@@ -148,7 +147,7 @@ TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
     auto body = deflate_writer::fixedBlock(stream.bits(0x78, 8).bits(0x01, 8), true).literal(0);
     for (uint64_t done = 1; done + 258 <= 4 * LIMIT; done += 258) body.copy(258, 1);
     body.end();
-    const Bytes bomb = join({tessel::blockHeader(1), stream.bytes(Bytes(4, 0)).data()});
+    const Bytes bomb = tessel::blockHeader(1) + stream.bytes(Bytes(4, 0)).data();
     put("bomb.tessel", bomb);
     for (const auto& [name, options, allowed] : limits) {
         SCOPED_TRACE(name);
@@ -227,7 +226,7 @@ ContainerCase notTessel(const char* name, size_t at, uint8_t value) {
 // Blocks 1 and 2 already hold a PNG: a failing third block must still end the run.
 ContainerCase badThirdBlock(const char* name, const Bytes& stream, const std::string& message) {
     return {name,
-            join({TWO_BLOCKS, tessel::blockHeader(3), stream}),
+            TWO_BLOCKS + tessel::blockHeader(3) + stream,
             "Block 1: decompressed 15 bytes\nBlock 2: decompressed 46 bytes\n",
             "Decompression error in block 3: " + message + "\n",
             {}};
@@ -260,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
         notTessel("FirstMagicByteLowercase", 4, 'c'), notTessel("LastMagicByteChanged", 18, 'E'),
         badThirdBlock("FiveBytes", {0x78, 0x01, 0x01, 0x00, 0x00}, "Data too small for zlib"),
         badThirdBlock("DistanceBeforeOutput", {0x78, 0x01, 0x03, 0x02, 0x00, 0, 0, 0, 0}, "Invalid distance"),
-        decoded("JunkAfterTheOnlyBlock", join({EXAMPLE, Bytes(500, 'j')}), {SIG}, 0),
+        decoded("JunkAfterTheOnlyBlock", EXAMPLE + Bytes(500, 'j'), {SIG}, 0),
         decoded("NoTrailer", Bytes(TWO_BLOCKS.begin(), TWO_BLOCKS.end() - 4), {LEAD_IN, PNG_BODY}, LEAD_IN.size()),
         decoded("ZeroLengthBlocks",
                 containerOf({compress(""), {0x78, 0x01, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0, 0, 0, 1}, compress(PNG_BODY)}),

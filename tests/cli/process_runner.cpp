@@ -1,4 +1,4 @@
-#include "process_runner.hpp"
+#include "cli_fixture.hpp"
 
 #include <fcntl.h>
 #include <sys/prctl.h>

@@ -18,6 +18,7 @@
 namespace korvane::test {
 
 using deflate_writer::Bytes;
+using deflate_writer::operator+;
 
 // The whole result of one decode: the bytes and the consumed count, or the error text.
 struct Outcome {
@@ -35,12 +36,6 @@ inline void PrintTo(const Outcome& o, std::ostream* os) {
     *os << (o.error.empty() ? "" : "error \"" + o.error + "\", ") << o.bytes.size() << " bytes, consumed " << o.consumed
         << ":";
     for (size_t i = 0; i < o.bytes.size() && i < 48; ++i) *os << ' ' << static_cast<int>(o.bytes[i]);
-}
-
-template <class T>
-std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 // A zlib stream, or with `raw` a bare DEFLATE stream, decoded onto `earlier`:

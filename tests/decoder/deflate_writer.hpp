@@ -19,6 +19,13 @@ namespace deflate_writer {
 
 using Bytes = std::vector<uint8_t>;
 
+inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class BitWriter {
 public:
     // A number of `count` bits (up to 32), least significant bit first.

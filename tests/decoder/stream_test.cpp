@@ -16,8 +16,6 @@ namespace {
 
 using namespace deflate_writer;
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 // A final fixed block whose body `write` fills, then the end-of-block code
 // unless `cut`: then the span ends with the byte that holds the last bit written.
 template <class Body>
@@ -55,7 +53,7 @@ TEST_P(ZlibStream, StoredAndFixedBlocks) {
     fixedBlock(afterFixed, false).text("xy").end();
     afterFixed.blockHeader(true, 0);
     while (afterFixed.bitCount() % 8 != 0) afterFixed.bits(1, 1);
-    afterFixed.bits(1, 16).bits(0xFFFE, 16).bytes(text("z"));
+    afterFixed.bits(1, 16).bits(0xFFFE, 16).bytes(bytesOf("z"));
 
     const std::vector<StreamCase> cases = {
         whole("stored after a fixed block", afterFixed.data(), "xyz"),
@@ -63,7 +61,7 @@ TEST_P(ZlibStream, StoredAndFixedBlocks) {
         {"stored, NLEN not the complement", {0x01, 0x05, 0x00, 0xFA, 0xFE, 1, 2, 3, 4, 5}, fails(INVALID_STORED_BLOCK)},
         {"non-final block at the end of the span", {0x00, 0x00, 0x00, 0xFF, 0xFF}, fails(UNEXPECTED_END)},
         {"block type 3, non-final", {0x06}, fails(INVALID_BLOCK_TYPE)},
-        {"block type 3 after a stored block", BitWriter().storedBlock(false, text("ok")).blockHeader(true, 3).data(),
+        {"block type 3 after a stored block", BitWriter().storedBlock(false, bytesOf("ok")).blockHeader(true, 3).data(),
          fails(INVALID_BLOCK_TYPE)},
         {"copy before any output", fixed([](BlockBody& b) { b.copy(3, 1); }), fails(INVALID_DISTANCE)},
         whole("distance equal to the output", fixed([](BlockBody& b) { b.text("abc").copy(5, 3); }), "abcabcab"),
@@ -95,7 +93,7 @@ struct RecordingWatcher final : OutputWatcher {
 // the buffer back to what it held, and the watcher sees each block and the cut.
 TEST_P(ZlibStream, AppendShowsEachBlockAndCutsBackOnFailure) {
     BitWriter good;
-    good.bits(0x78, 8).bits(0x01, 8).storedBlock(false, text("abc"));
+    good.bits(0x78, 8).bits(0x01, 8).storedBlock(false, bytesOf("abc"));
     fixedBlock(good, false).text("de").end();
     BitWriter failsLater = good;
     failsLater.blockHeader(true, 3);
@@ -106,12 +104,12 @@ TEST_P(ZlibStream, AppendShowsEachBlockAndCutsBackOnFailure) {
 
     const std::tuple<BitWriter*, Outcome, const char*> cases[] = {
         {&good, ok("okabcdeabcd", goodSize), " +2,5 +5,7 +7,11"},
-        {&failsLater, Outcome{text("ok"), 0, INVALID_BLOCK_TYPE}, " +2,5 +5,7 cut 2"},
-        {&reachesBack, Outcome{text("ok"), 0, INVALID_DISTANCE}, " cut 2"},
+        {&failsLater, Outcome{bytesOf("ok"), 0, INVALID_BLOCK_TYPE}, " +2,5 +5,7 cut 2"},
+        {&reachesBack, Outcome{bytesOf("ok"), 0, INVALID_DISTANCE}, " cut 2"},
     };
     for (const auto& [stream, expected, calls] : cases) {
         RecordingWatcher watcher;
-        EXPECT_EQ(inflateAppend(text("ok"), stream->bytes(Bytes(40, 0)).data(), GetParam(), &watcher), expected);
+        EXPECT_EQ(inflateAppend(bytesOf("ok"), stream->bytes(Bytes(40, 0)).data(), GetParam(), &watcher), expected);
         EXPECT_EQ(watcher.calls, calls);
     }
 }
