@@ -143,8 +143,8 @@ TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
     if (limits.empty()) GTEST_SKIP() << "no memory limit can be set here";
 
     // A stream that decodes to zeros, four times the limit: a literal, then copies of 258 at distance 1.
-    deflate_writer::BitWriter stream;
-    auto body = deflate_writer::fixedBlock(stream.bits(0x78, 8).bits(0x01, 8), true).literal(0);
+    deflate_writer::BitWriter stream = deflate_writer::zlibHeader();
+    auto body = deflate_writer::fixedBlock(stream, true).literal(0);
     for (uint64_t done = 1; done + 258 <= 4 * LIMIT; done += 258) body.copy(258, 1);
     body.end();
     const Bytes bomb = tessel::blockHeader(1) + stream.bytes(Bytes(4, 0)).data();

@@ -92,6 +92,9 @@ struct Code {
     }
 };
 
+// A zlib header (deflate, no dictionary) to write a stream after.
+inline BitWriter zlibHeader() { return BitWriter().bits(0x78, 8).bits(0x01, 8); }
+
 inline std::vector<int> fixedLiteralLengths() {
     std::vector<int> l(288);
     for (size_t s = 0; s < l.size(); ++s) l[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;

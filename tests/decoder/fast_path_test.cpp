@@ -132,8 +132,7 @@ TEST(FastPath, AgreesOnNearlyCompleteCodesAndRandomBits) {
     for (int trial = 0; trial < 3000 && !HasFailure(); ++trial) {
         const int hlit = 257 + static_cast<int>(random() % 32);
         const int hdist = 1 + static_cast<int>(random() % 32);
-        BitWriter w;
-        w.bits(0x78, 8).bits(0x01, 8);
+        BitWriter w = deflate_writer::zlibHeader();
         deflate_writer::dynamicHeader(w, true, nudgedCode(hlit, random), nudgedCode(hdist, random));
         for (auto payloadBits = random() % 4000; payloadBits > 0; --payloadBits) w.bits(random() % 2, 1);
         const auto fill = random() % 2 * 0xFF;
@@ -142,8 +141,7 @@ TEST(FastPath, AgreesOnNearlyCompleteCodesAndRandomBits) {
     }
 }
 
-// Streams that hold the fast loop to its budgets, on every path.
-class FastPathLimits : public PathTest {};
+using FastPathLimits = PathTest;  // streams that hold the fast loop to its budgets
 
 // A dynamic block whose header ends at bit 6 of a byte opens with the longest
 // pair there is, 48 bits: length symbol 284 (a 15-bit code, 5 extra bits),
@@ -151,17 +149,12 @@ class FastPathLimits : public PathTest {};
 // into a stored block; then comes a 12-bit literal, which the loop looks up
 // from the bits the pair left. Then every other code of 1 to 15 bits, once.
 TEST_P(FastPathLimits, LongestPairRightAfterAnOddHeader) {
-    std::vector<int> literals(285, 0);
-    std::vector<int> distances(30, 0);
-    literals['a'] = 1;
-    literals[256] = 2;
+    auto literals = deflate_writer::lengthsFor(285, {{'a', 1}, {256, 2}, {283, 15}, {284, 15}});
     for (int length = 3; length <= 14; ++length) literals[static_cast<size_t>('b' + length - 3)] = length;  // 'k': 12
-    literals[284] = literals[283] = 15;
+    auto distances = deflate_writer::lengthsFor(30, {{28, 15}, {29, 15}});
     for (int length = 1; length <= 14; ++length) distances[static_cast<size_t>(length - 1)] = length;
-    distances[28] = distances[29] = 15;
     BitWriter w;
-    w.storedBlock(false, randomBytes(32768, 4));
-    deflate_writer::dynamicHeader(w, true, literals, distances);
+    deflate_writer::dynamicHeader(w.storedBlock(false, randomBytes(32768, 4)), true, literals, distances);
     ASSERT_EQ(w.bitCount() % 8, 6U);
     const deflate_writer::Code literalCode(literals), distanceCode(distances);
     BlockBody body{w, literalCode, distanceCode};
@@ -210,8 +203,8 @@ TEST(FastPath, IsWhatTheProgramRuns) {
     const Bytes text = textLike(1 << 20, 8);
     Bytes abab(2 + 4000 * 258);
     for (size_t i = 0; i < abab.size(); ++i) abab[i] = i % 2 == 0 ? 'a' : 'b';
-    BitWriter w;
-    BlockBody body = deflate_writer::fixedBlock(w.bits(0x78, 8).bits(0x01, 8), true).text("ab");
+    BitWriter w = deflate_writer::zlibHeader();
+    BlockBody body = deflate_writer::fixedBlock(w, true).text("ab");
     for (int i = 0; i < 4000; ++i) body.copy(258, 2);
     const std::pair<Bytes, Bytes> cases[] = {{zlibCompress(text), text},
                                              {zlibCompress(text, {.strategy = Z_FIXED}), text},

@@ -92,14 +92,13 @@ struct RecordingWatcher final : OutputWatcher {
 // Decoding onto "ok": copies reach only this stream's output, a failure cuts
 // the buffer back to what it held, and the watcher sees each block and the cut.
 TEST_P(ZlibStream, AppendShowsEachBlockAndCutsBackOnFailure) {
-    BitWriter good;
-    good.bits(0x78, 8).bits(0x01, 8).storedBlock(false, bytesOf("abc"));
+    BitWriter good = zlibHeader().storedBlock(false, bytesOf("abc"));
     fixedBlock(good, false).text("de").end();
     BitWriter failsLater = good;
     failsLater.blockHeader(true, 3);
     fixedBlock(good, true).copy(4, 5).end();
-    BitWriter reachesBack;  // the stream's own output is empty, so even distance 1 reaches too far
-    fixedBlock(reachesBack.bits(0x78, 8).bits(0x01, 8), true).copy(3, 1).end();
+    BitWriter reachesBack = zlibHeader();  // the stream's own output is empty, so even distance 1 reaches too far
+    fixedBlock(reachesBack, true).copy(3, 1).end();
     const size_t goodSize = good.data().size() + 4;  // the trailer counts, unread
 
     const std::tuple<BitWriter*, Outcome, const char*> cases[] = {

@@ -36,8 +36,7 @@ struct ScratchDir {  // removed whatever happens
 // decodes to just over 2 GiB.
 Bytes streamPastTwoGigabytes() {
     std::mt19937_64 random(2026);
-    deflate_writer::BitWriter w;
-    w.bits(0x78, 8).bits(0x01, 8);
+    deflate_writer::BitWriter w = deflate_writer::zlibHeader();
     for (uint64_t produced = 0; produced < (uint64_t{2100} << 20);) {
         auto body = deflate_writer::fixedBlock(w, false);
         for (int symbol = 0; symbol < 50000; ++symbol) {
@@ -79,8 +78,7 @@ TEST(HugeInputs, ContainerOfGigabytesWithAStreamPastTwoGigabytes) {
     for (uint8_t& b : payload) b = static_cast<uint8_t>(random());
     std::copy_n(korvane::PNG_SIGNATURE, 8, payload.begin());
     for (uint32_t block = 0; block < 32; ++block) {
-        deflate_writer::BitWriter stream;
-        stream.bits(0x78, 8).bits(0x01, 8);
+        deflate_writer::BitWriter stream = deflate_writer::zlibHeader();
         for (uint64_t stored = 0; stored < 1024; ++stored, expectedSize += payload.size()) {
             const uint64_t number = uint64_t{block} * 1024 + stored;
             std::memcpy(&payload[8], &number, sizeof number);
