@@ -176,25 +176,6 @@ TEST_P(FastPathLimits, DistanceCheckAfterTheOutputMoved) {
 
 KORVANE_ALL_PATHS(FastPathLimits);
 
-// A dynamic block pairs its short copies only once it has proved long: a
-// short block never pays for it.
-TEST(FastPath, PairsOnlyLongBlocks) {
-    for (const size_t size : {size_t{6000}, size_t{60000}}) {
-        const Bytes text = textLike(size, 9);
-        const Bytes stream = zlibCompress(text, {.level = 9}) + Bytes(16, 0);  // room to end the block
-        BitReader reader{stream.data() + 2, stream.size() - 2, 0, 3};
-        DynamicLengths read;
-        readDynamicLengths(reader, read);
-        FastDistanceCode distances;
-        FastLiteralCode literals;
-        ASSERT_TRUE(distances.build(read.distance()) && literals.build(read.literal()));
-        ByteBuffer out;
-        EXPECT_EQ(decodeBlockFast(reader, out, 0, literals, distances), FastResult::EndOfBlock);
-        EXPECT_EQ(Bytes(out.begin(), out.end()), text);
-        EXPECT_EQ(literals.paired(), size > 10000) << size << " bytes";
-    }
-}
-
 // What the program runs, the public zlibDecompressAppend, takes the fast
 // path for all of a Huffman-coded stream's bytes, up to the last one before
 // the end of the input; so do copies that reach back to the stream's very
