@@ -1,6 +1,6 @@
 // Code tables: bit-by-bit decoding and the reader position after each symbol,
 // empty, incomplete and over-subscribed codes; dynamic block headers read by
-// both readers; blocks whose codes are unusual but accepted.
+// both readers; the fast tables and their paired entries.
 
 #include <gtest/gtest.h>
 
@@ -256,75 +256,6 @@ TEST(FastCode, PairsShortCopiesWhoseCodesBothFitTheIndex) {
         }
     }
 }
-
-using DynamicBlock = PathTest;
-
-// A dynamic block after the bits of `w` that sends the given lengths plainly, then its body.
-template <class Body>
-BitWriter dynamic(const std::vector<int>& literalLengths, const std::vector<int>& distanceLengths, Body write,
-                  BitWriter w = {}, bool final = true) {
-    const Code literals(literalLengths), distances(distanceLengths);
-    BlockBody body{dynamicHeader(w, final, literalLengths, distanceLengths), literals, distances};
-    write(body);
-    return w;
-}
-
-// A final dynamic block with an explicit header and a body of raw bits in arrival order.
-Bytes dynamicRaw(int hlit, int hdist, int hclen, const std::vector<int>& codeLengthLengths,
-                 const std::vector<LengthOp>& ops, const std::string& bits) {
-    BitWriter w;
-    return dynamicHeader(w, true, hlit, hdist, hclen, codeLengthLengths, ops).arrival(bits).data();
-}
-
-TEST_P(DynamicBlock, OddButAcceptedCodes) {
-    const auto wide = lengthsFor(288, {{'a', 2}, {'b', 2}, {256, 3}, {257, 3}, {286, 3}, {287, 3}});
-    const auto wideDist = lengthsFor(32, {{0, 1}, {30, 2}, {31, 2}});
-    const auto noDist = rep(1, 0);
-    const auto withLength = lengthsFor(266, {{'a', 1}, {256, 2}, {265, 2}});
-    // 'a' 1 bit, 'b' 'c' and 256 2 bits: 256's code 100 keeps its low bits 00 and
-    // takes slot 0 from 'a', which can never be decoded; 10 is 'b' and 11 is 'c'.
-    const auto overLit = lengthsFor(257, {{'a', 1}, {'b', 2}, {'c', 2}, {256, 2}});
-    // Code-length code 1, 2 and 18 with 1 bit each: the bit 0 is 18, the bit 1 is 2 (the
-    // writer's canonical codes come out as exactly those bits). Lengths: 'a' 'b' 256 and
-    // distance 0 get 2, so 'a' = 00, 'b' = 01, 256 = 10.
-    const Bytes overCodeLength = dynamicRaw(257, 1, 18, lengthsFor(19, {{1, 1}, {2, 1}, {18, 1}}),
-                                            {{18, 86}, {2}, {2}, {18, 127}, {18, 8}, {2}, {2}}, "01 00 01 10");
-    // The span ends right after the 2-bit code of length symbol 265, before its extra bit.
-    const Bytes extraCut = dynamic(withLength, noDist, [](BlockBody& b) {
-                               while (b.w.bitCount() % 8 != 6) b.literal('a');
-                               b.literal(265);
-                           }).data();
-
-    const std::vector<StreamCase> cases = {
-        whole("HLIT 288, HDIST 32", dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").copy(3, 1).end(); }).data(),
-              "abbbb"),
-        {"length symbol 286 used", dynamic(wide, wideDist, [](BlockBody& b) { b.text("a").literal(286); }).data(),
-         fails(INVALID_LENGTH_CODE)},
-        {"distance symbol 31 used",
-         dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").lengthCode(257, 0).distances.write(b.w, 31); }).data(),
-         fails(INVALID_DISTANCE_CODE)},
-        whole("no distance codes, literals only",
-              dynamic(withLength, noDist, [](BlockBody& b) { b.text("aaa").end(); }).data(), "aaa"),
-        {"no distance codes, then a length symbol",
-         dynamic(withLength, noDist, [](BlockBody& b) { b.text("a").lengthCode(265, 1).end(); }).data(),
-         fails(EMPTY_HUFFMAN_TREE)},
-        {"no distance codes, length extra bit past the span", extraCut, fails(UNEXPECTED_END)},
-        {"HCLEN 4 leaves no literal codes",
-         dynamicRaw(257, 1, 4, lengthsFor(19, {{0, 1}, {18, 1}}), {{18, 127}, {0}, {18, 107}, {0}}, "0000"),
-         fails(EMPTY_HUFFMAN_TREE)},
-        {"no end-of-block code",
-         dynamic(lengthsFor(257, {{'a', 1}, {'b', 1}}), noDist, [](BlockBody& b) { b.text("abab"); }).data(),
-         fails(UNEXPECTED_END)},
-        whole("over-subscribed literal code",
-              dynamic(overLit, {1}, [](BlockBody& b) { b.w.arrival("10 11 10 00"); }).data(), "bcb"),
-        whole("over-subscribed code-length code", overCodeLength, "bab"),
-        {"incomplete code-length code, free pattern",
-         dynamicRaw(257, 1, 4, lengthsFor(19, {{18, 1}}), {}, "1 000000000000000"), fails(INVALID_HUFFMAN_CODE)},
-    };
-    expectCases(cases, GetParam());
-}
-
-KORVANE_ALL_PATHS(DynamicBlock);
 
 }  // namespace
 }  // namespace korvane::test

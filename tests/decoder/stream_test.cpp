@@ -1,6 +1,6 @@
-// The zlib frame and the block loop: header checks in order, stored and
-// fixed-code blocks, every length/distance check, and appending to earlier
-// output with a watcher. Well-formed streams of every kind are zlib's own in
+// The zlib frame and the block loop: header checks in order, stored, fixed and
+// dynamic blocks (codes that are unusual but accepted), every length and
+// distance check, and appending to earlier output with a watcher. Well-formed streams of every kind are zlib's own in
 // the round trips (fast_path_test.cpp); the hand-made ones here are the rest.
 
 #include <gtest/gtest.h>
@@ -27,6 +27,23 @@ Bytes fixed(Body write, bool cut = false) {
     return w.data();
 }
 
+// A final dynamic block that sends the given lengths plainly, then its body.
+template <class Body>
+Bytes dynamic(const std::vector<int>& literalLengths, const std::vector<int>& distanceLengths, Body write) {
+    BitWriter w;
+    const Code literals(literalLengths), distances(distanceLengths);
+    BlockBody body{dynamicHeader(w, true, literalLengths, distanceLengths), literals, distances};
+    write(body);
+    return w.data();
+}
+
+// A final dynamic block with an explicit header and a body of raw bits in arrival order.
+Bytes dynamicRaw(int hlit, int hdist, int hclen, const std::vector<int>& codeLengthLengths,
+                 const std::vector<LengthOp>& ops, const std::string& bits) {
+    BitWriter w;
+    return dynamicHeader(w, true, hlit, hdist, hclen, codeLengthLengths, ops).arrival(bits).data();
+}
+
 using ZlibStream = PathTest;
 
 TEST_P(ZlibStream, HeaderChecksInOrder) {
@@ -48,12 +65,29 @@ TEST_P(ZlibStream, HeaderChecksInOrder) {
     for (const StreamCase& c : cases) EXPECT_EQ(inflateZlib(c.stream, GetParam()), c.expected) << c.name;
 }
 
-TEST_P(ZlibStream, StoredAndFixedBlocks) {
+TEST_P(ZlibStream, HandMadeBlocks) {
     BitWriter afterFixed;  // a fixed block leaves 6 bits of its last byte; they are skipped even if set
     fixedBlock(afterFixed, false).text("xy").end();
     afterFixed.blockHeader(true, 0);
     while (afterFixed.bitCount() % 8 != 0) afterFixed.bits(1, 1);
     afterFixed.bits(1, 16).bits(0xFFFE, 16).bytes(bytesOf("z"));
+    const auto wide = lengthsFor(288, {{'a', 2}, {'b', 2}, {256, 3}, {257, 3}, {286, 3}, {287, 3}});
+    const auto wideDist = lengthsFor(32, {{0, 1}, {30, 2}, {31, 2}});
+    const std::vector<int> noDist = {0};
+    const auto withLength = lengthsFor(266, {{'a', 1}, {256, 2}, {265, 2}});
+    // 'a' 1 bit, 'b' 'c' and 256 2 bits: 256's code 100 keeps its low bits 00 and
+    // takes slot 0 from 'a', which can never be decoded; 10 is 'b' and 11 is 'c'.
+    const auto overLit = lengthsFor(257, {{'a', 1}, {'b', 2}, {'c', 2}, {256, 2}});
+    // Code-length code 1, 2 and 18 with 1 bit each: the bit 0 is 18, the bit 1 is 2 (the
+    // writer's canonical codes come out as exactly those bits). Lengths: 'a' 'b' 256 and
+    // distance 0 get 2, so 'a' = 00, 'b' = 01, 256 = 10.
+    const Bytes overCodeLength = dynamicRaw(257, 1, 18, lengthsFor(19, {{1, 1}, {2, 1}, {18, 1}}),
+                                            {{18, 86}, {2}, {2}, {18, 127}, {18, 8}, {2}, {2}}, "01 00 01 10");
+    // The span ends right after the 2-bit code of length symbol 265, before its extra bit.
+    const Bytes extraCut = dynamic(withLength, noDist, [](BlockBody& b) {
+        while (b.w.bitCount() % 8 != 6) b.literal('a');
+        b.literal(265);
+    });
 
     const std::vector<StreamCase> cases = {
         whole("stored after a fixed block", afterFixed.data(), "xyz"),
@@ -76,6 +110,28 @@ TEST_P(ZlibStream, StoredAndFixedBlocks) {
         {"distance symbol 30",
          fixed([](BlockBody& b) { b.text("abc").lengthCode(257, 0).distances.write(b.w, 30); }, true),
          fails(INVALID_DISTANCE_CODE)},
+        // Dynamic blocks whose codes are unusual but accepted, and their errors.
+        whole("HLIT 288, HDIST 32", dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").copy(3, 1).end(); }),
+              "abbbb"),
+        {"length symbol 286 used", dynamic(wide, wideDist, [](BlockBody& b) { b.text("a").literal(286); }),
+         fails(INVALID_LENGTH_CODE)},
+        {"distance symbol 31 used",
+         dynamic(wide, wideDist, [](BlockBody& b) { b.text("ab").lengthCode(257, 0).distances.write(b.w, 31); }),
+         fails(INVALID_DISTANCE_CODE)},
+        whole("no distance codes, literals only",
+              dynamic(withLength, noDist, [](BlockBody& b) { b.text("aaa").end(); }), "aaa"),
+        {"no distance codes, then a length symbol",
+         dynamic(withLength, noDist, [](BlockBody& b) { b.text("a").lengthCode(265, 1).end(); }),
+         fails(EMPTY_HUFFMAN_TREE)},
+        {"no distance codes, length extra bit past the span", extraCut, fails(UNEXPECTED_END)},
+        {"HCLEN 4 leaves no literal codes",
+         dynamicRaw(257, 1, 4, lengthsFor(19, {{0, 1}, {18, 1}}), {{18, 127}, {0}, {18, 107}, {0}}, "0000"),
+         fails(EMPTY_HUFFMAN_TREE)},
+        whole("over-subscribed literal code", dynamic(overLit, {1}, [](BlockBody& b) { b.w.arrival("10 11 10 00"); }),
+              "bcb"),
+        whole("over-subscribed code-length code", overCodeLength, "bab"),
+        {"incomplete code-length code, free pattern",
+         dynamicRaw(257, 1, 4, lengthsFor(19, {{18, 1}}), {}, "1 000000000000000"), fails(INVALID_HUFFMAN_CODE)},
     };
     expectCases(cases, GetParam());
 }
