@@ -1,14 +1,10 @@
 #pragma once
 
 // Shared pieces of the command-line tests. runProgram (process_runner.cpp)
-// runs the Korvane executable as a child process and captures what it does.
-// KORVANE_TEST_EXE replaces the executable; KORVANE_TEST_WRAPPER (words, e.g.
-// "wine64"; by default a cross build's emulator) goes in front of it, so the
-// same tests drive a Windows build ("\r\n" is then read as "\n").
-// KORVANE_TEST_NO_HUGE_PAGES=1 runs every child with transparent huge pages
-// disabled, which must change nothing. CliTest gives each test a scratch
-// working directory; then come the fixed parts of the console report and
-// hand-made containers.
+// runs Korvane as a child process and captures what it does: KORVANE_TEST_EXE
+// replaces the executable; KORVANE_TEST_WRAPPER (words, e.g. "wine64"; by
+// default a cross build's emulator) goes in front of it ("\r\n" then reads as
+// "\n"); KORVANE_TEST_NO_HUGE_PAGES=1 disables transparent huge pages for it.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -85,10 +81,9 @@ inline std::string decodedLines(const std::vector<size_t>& sizes, std::optional<
 }
 inline std::string successLine(const std::string& output) { return "\nSuccess! PNG saved to: " + output + "\n"; }
 
-// The 51-byte container: one header, then a zlib stream holding one stored
-// block with the 8 signature bytes; and its report after the file size line.
-inline const Bytes EXAMPLE = tessel::blockHeader(0) + Bytes{0x78, 0x01, 0x01, 0x08, 0x00, 0xF7, 0xFF} + SIGNATURE +
-                             Bytes{0x0A, 0x47, 0x01, 0xAA};
+// The 51-byte container: a header, then a zlib stream holding the 8 signature
+// bytes in a stored block; and its report after the file size line.
+inline const Bytes EXAMPLE = tessel::blockHeader(0) + tessel::zlibCompress(SIGNATURE, {.level = 0});
 inline const std::string EXAMPLE_REPORT = decodedLines({8}, 0);
 
 class CliTest : public ::testing::Test {
@@ -107,8 +102,7 @@ protected:
         tessel::writeWholeFile(path(name).string(), data);
     }
     [[nodiscard]] Bytes get(const std::string& name) const { return tessel::readWholeFile(path(name).string()); }
-    // Runs Korvane and checks all it does: standard output and error, the exit
-    // status and the regular files left in the working directory.
+    // Runs Korvane and checks its standard output and error, exit status and the files left.
     void expectRun(const std::vector<std::string>& args, const std::string& out, const std::string& err, int status,
                    const std::set<std::string>& files, const RunOptions& options = {}) const {
         const RunResult result = runProgram(dir_, args, options);

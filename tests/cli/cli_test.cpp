@@ -1,7 +1,5 @@
-// The Korvane executable end to end: arguments and output naming, the block
-// walk and the PNG search, inputs that cannot be read or shrink while read,
-// outputs that cannot be written, memory that runs out. Each run is checked
-// whole: standard output and error, exit status, the files left and their bytes.
+// The Korvane executable end to end, each run checked whole: standard output
+// and error, exit status, the files left and their bytes.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -22,8 +20,8 @@
 namespace clitest {
 namespace {
 
-// argv[0] is printed as given, never reduced to a base name. With no argv[0]
-// at all, Linux may pass an empty one: either way the name part is empty.
+// argv[0] is printed as given, never reduced to a base name; with none at all
+// (Linux may pass an empty one) the name part is empty.
 TEST_F(CliTest, NoArgumentsPrintBannerAndUsageWithTheInvocationName) {
     if (!testWrapper().empty()) GTEST_SKIP() << "the wrapper decides argv[0]";
     put("in.tessel", EXAMPLE);
@@ -43,9 +41,8 @@ struct OutputCase {
 
 class OutputPath : public CliTest, public ::testing::WithParamInterface<OutputCase> {};
 
-// The 51-byte example container, under several names. A longer file already
-// at the output path must end up truncated; when the output is the input
-// itself, the input has been read whole before that.
+// A longer file already at the output path ends up truncated; an output that
+// is the input itself is written after the input was read whole.
 TEST_P(OutputPath, ReceivesExactlyThePng) {
     const auto& [name, args, output] = GetParam();
     put(output, Bytes(1000, 'x'));
@@ -54,9 +51,8 @@ TEST_P(OutputPath, ReceivesExactlyThePng) {
     EXPECT_EQ(get(output), SIGNATURE);
 }
 
-// An explicit output is used unchanged; a derived one replaces everything
-// from the last dot, even one in the directory part, or adds ".png" to a name
-// without a dot.
+// A derived output replaces everything from the last dot (even one in the
+// directory part), or adds ".png" to a name without a dot.
 INSTANTIATE_TEST_SUITE_P(
     Cli, OutputPath,
     ::testing::Values(OutputCase{"ExplicitNoExtension", {"in.tessel", "picture"}, "picture"},
@@ -69,11 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
                       OutputCase{"DerivedSameAsInput", {"x.png"}, "x.png"}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// An empty first argument gives the bare output name ".png". An input that
-// cannot be opened (or read whole: sysfs reports 4096 bytes for a file that
-// holds a few) leaves nothing written; so does an output that cannot be
-// created or written (/dev/full opens fine and fails every write, which
-// reaches the system at once, and adds no message).
+// Nothing is written for an input that cannot be opened or read whole (sysfs
+// reports 4096 bytes for a file of a few), nor for an output that cannot be
+// created or written (/dev/full fails every write, and adds no message).
 TEST_F(CliTest, FilesThatCannotBeReadOrWritten) {
     expectRun({""}, reportStart("", ".png"), "Could not open file: \n", 1, {});
     expectRun({"absent.tessel"}, reportStart("absent.tessel", "absent.png"), "Could not open file: absent.tessel\n", 1,
@@ -90,10 +84,8 @@ TEST_F(CliTest, FilesThatCannotBeReadOrWritten) {
                   {"in.tessel"});
 }
 
-// A directory opens like a file and reports whatever size its file system
-// gives it: 2^63 - 1 on ext4 once the directory is indexed (these entries
-// make it so), an error on tmpfs. Either way it fails as the read would,
-// without first asking memory for that size.
+// A directory opens like a file, of size 2^63 - 1 on ext4 once indexed (these
+// entries make it so): it fails as the read would, without asking for memory.
 TEST_F(CliTest, DirectoryAsInputFailsToRead) {
     if (korvaneExe().extension() == ".exe") GTEST_SKIP() << "Windows does not open a directory as a file";
     std::set<std::string> entries;
@@ -106,8 +98,8 @@ TEST_F(CliTest, DirectoryAsInputFailsToRead) {
               entries);
 }
 
-// A new memory control group that allows `limit` bytes, removed with the
-// object; its path is empty where none can be made (that needs root).
+// A memory control group allowing `limit` bytes while the object lives; its
+// path is empty where none can be made (that needs root).
 struct MemoryGroup {
     fs::path path;
     explicit MemoryGroup(uint64_t limit) {
@@ -127,8 +119,8 @@ struct MemoryGroup {
 };
 
 // Memory that runs out ends the run with a line that says so, and nothing is
-// written: under an address-space limit, and under a control group's memory
-// limit, which the kernel would otherwise enforce by killing the process.
+// written: under an address-space limit, and under a control group's limit,
+// which the kernel would otherwise enforce by killing the process.
 TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
     if (!testWrapper().empty()) GTEST_SKIP() << "the limit would apply to the wrapper";
     constexpr uint64_t LIMIT = uint64_t{64} << 20;
@@ -231,26 +223,23 @@ ContainerCase badThirdBlock(const char* name, const Bytes& stream, const std::st
             "Decompression error in block 3: " + message + "\n",
             {}};
 }
-// Made from examples/preamble.txt (78 bytes) and the PNG in
-// examples/calculator.png with its image data stored (see README).
+// examples/preamble.txt (78 bytes), then examples/calculator.png with its image data stored.
 ContainerCase shippedSample() {
     const std::string calculator = fs::path(KORVANE_SAMPLE).parent_path() / "calculator.png";
     return {"ShippedSample", tessel::readWholeFile(KORVANE_SAMPLE), decodedLines({1430, 1430, 1430}, 78), "",
             tessel::pngWithStoredImageData(tessel::readWholeFile(calculator))};
 }
-// One stream whose DEFLATE blocks (stored, fixed, dynamic) split the signature
-// twice, the search being fed block by block.
+// One stream whose stored, fixed and dynamic blocks split the signature twice.
 ContainerCase splitInsideOneStream() {
     const std::string data = "ab" + SIG + "body";
     const tessel::Piece pieces[] = {{4, 0, Z_DEFAULT_STRATEGY}, {3, 6, Z_FIXED}, {100, 9, Z_DEFAULT_STRATEGY}};
     return decoded("SplitInsideOneStream", containerOf({tessel::zlibCompressPieces(bytesOf(data), pieces)}), {data}, 2);
 }
 
-// Up to 32 bytes no header is looked at, even a complete one: the walk needs
-// at least one byte after the header. Bytes after the last stream that do not
-// start a block are ignored; the 4-byte trailer is counted but never read.
-// Blocks that decode to nothing are counted and skipped. DistanceBeforeOutput:
-// a fixed-code block whose first symbols are length 257 and distance code 0.
+// A header is looked at only with a byte after it. Bytes after the last stream
+// that start no block are ignored; the trailer is counted, never read. Blocks
+// that decode to nothing are counted. DistanceBeforeOutput: a fixed-code block
+// opening with length 257, distance code 0.
 INSTANTIATE_TEST_SUITE_P(
     Cli, Container,
     ::testing::Values(
@@ -269,8 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
         splitInsideOneStream(), shippedSample()),
     [](const auto& param) { return std::string(param.param.name); });
 
-// Every line is flushed as it is printed: a run killed while it writes the
-// output (by the file size limit) has shown every line before that.
+// Every line is flushed as printed: a run killed writing the output (by the
+// file size limit) has shown every line before.
 TEST_F(CliTest, EveryLineIsFlushedAsItIsPrinted) {
     if (korvaneExe().extension() == ".exe") GTEST_SKIP() << "the limit would stop wine too";
     const Bytes container = containerOf({compress(SIG + std::string(4000, 'p'))});
@@ -280,11 +269,9 @@ TEST_F(CliTest, EveryLineIsFlushedAsItIsPrinted) {
     EXPECT_EQ(result.status, 128 + SIGXFSZ);
 }
 
-// The file shrinks while Korvane decodes it: it stalls on its report, blocks
-// before the cut, while the test cuts the file at a page boundary where a
-// block's stream starts. The lost bytes (read as zeros, which do not decode)
-// must neither crash Korvane nor reach an output file: the run ends with the
-// file's error alone.
+// Korvane stalls on its report while the test cuts the file at a page boundary
+// where a block's stream starts: the lost bytes (zeros, which do not decode)
+// neither crash it nor reach an output; the run ends with the file's error.
 TEST_F(CliTest, InputThatShrinksWhileDecodingFailsToRead) {
 #ifndef KORVANE_LINUX_PLATFORM
     GTEST_SKIP() << "this build reads its input instead of mapping it";

@@ -18,9 +18,8 @@ namespace clitest {
 
 namespace {
 
-// Reads `fd` to its end (keeping at most 64 MiB), showing the text to
-// `onOutput` after each read until it returns true; "\r\n" read as "\n" under
-// a wrapper.
+// Reads `fd` to its end (at most 64 MiB kept), showing the text to `onOutput`
+// after each read until it returns true; "\r\n" read as "\n" under a wrapper.
 std::string readAll(int fd, bool wrapped, const std::function<bool(const std::string&)>& onOutput = {}) {
     std::string text;
     bool shown = !onOutput;

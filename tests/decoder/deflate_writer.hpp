@@ -39,12 +39,6 @@ public:
         }
         return *this;
     }
-    // A prefix code of `length` bits, most significant bit first.
-    BitWriter& code(uint32_t value, int length) {
-        uint32_t reversed = 0;
-        for (int i = 0; i < length; ++i) reversed |= ((value >> i) & 1U) << (length - 1 - i);
-        return bits(reversed, length);
-    }
     // Bits in arrival order, as a string of '0' and '1' (spaces group codes).
     BitWriter& arrival(const std::string& bitString) {
         for (char c : bitString)
@@ -72,7 +66,8 @@ private:
     size_t bitCount_ = 0;
 };
 
-// A canonical prefix code (RFC 1951, 3.2.2) for a list of code lengths.
+// A canonical prefix code (RFC 1951, 3.2.2) for a list of code lengths; the
+// codes are kept bit-reversed, as they go out most significant bit first.
 struct Code {
     std::vector<int> lengths;
     std::vector<uint32_t> codes;
@@ -82,13 +77,15 @@ struct Code {
         for (int l : lengths) ++count.at(static_cast<size_t>(l));
         count[0] = 0;
         for (size_t l = 1, c = 0; l < count.size(); ++l) next[l] = static_cast<uint32_t>(c = (c + count[l - 1]) << 1);
-        for (size_t s = 0; s < lengths.size(); ++s)
-            if (lengths[s] > 0) codes[s] = next[static_cast<size_t>(lengths[s])]++;
+        for (size_t s = 0; s < lengths.size(); ++s) {
+            const uint32_t code = lengths[s] > 0 ? next[static_cast<size_t>(lengths[s])]++ : 0;
+            for (int i = 0; i < lengths[s]; ++i) codes[s] |= ((code >> i) & 1U) << (lengths[s] - 1 - i);
+        }
     }
     void write(BitWriter& w, int symbol) const {
         const auto s = static_cast<size_t>(symbol);
         if (lengths.at(s) == 0) throw std::logic_error("symbol has no code");
-        w.code(codes[s], lengths[s]);
+        w.bits(codes[s], lengths[s]);
     }
 };
 
