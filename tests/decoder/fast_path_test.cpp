@@ -1,13 +1,10 @@
-// zlib's streams round trip on every path. The fast path must agree with the
-// bit-at-a-time one (bytes and consumed count, or error) where they are most
-// likely to part ways: real streams cut at every length, random near-complete
-// codes (fuzz_paths adds mutated streams). Then the fast loop's budgets, and
-// the fast path as the program runs it.
+// zlib's streams round trip on every path; the fast path agrees with the
+// bit-at-a-time one (bytes and consumed count, or error) on real streams cut
+// at every length and on random near-complete codes; the fast loop's budgets.
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
 #include <utility>
@@ -22,8 +19,7 @@ using deflate_writer::BitWriter;
 using deflate_writer::BlockBody;
 using tessel::zlibCompress;
 
-// Stretches of up to 1500 bytes that repeat a random pattern of 1 to 40
-// bytes (most often 1 to 8): copies at every short distance, long and short.
+// Runs of up to 1500 bytes repeating a random pattern of 1 to 40 (mostly 1 to 8) bytes.
 Bytes periodic(size_t size, uint32_t seed) {
     std::mt19937 rng(seed);
     Bytes out;
@@ -65,8 +61,8 @@ TEST_P(RoundTrip, EveryLevelStrategyWindowSizeAndMemoryLevel) {
 
 KORVANE_ALL_PATHS(RoundTrip);
 
-// Both fast variants against the bit-at-a-time path, alone and appended after
-// earlier output (which copies must not reach); returns the latter's outcome.
+// Both fast variants against the bit-at-a-time path, alone and after earlier
+// output (which copies must not reach); returns the bit-at-a-time outcome.
 Outcome expectPathsAgree(const Bytes& stream, const std::string& what) {
     Outcome literal = inflateZlib(stream, DecodePath::Reference);
     const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
@@ -96,8 +92,8 @@ std::vector<Bytes> realStreams() {
     return streams;
 }
 
-// Cutting the span anywhere before the end of the DEFLATE data runs out of data;
-// cutting inside the trailer still gives everything, counted as if the trailer were there.
+// A cut before the end of the DEFLATE data runs out of data; one inside the
+// trailer still gives everything, counted as if the trailer were there.
 TEST(FastPath, AgreesOnRealStreamsCutAtEveryLength) {
     for (const Bytes& stream : realStreams()) {
         const Outcome full = ok(tessel::zlibInflate(stream).value().bytes, stream.size());
@@ -143,11 +139,10 @@ TEST(FastPath, AgreesOnNearlyCompleteCodesAndRandomBits) {
 
 using FastPathLimits = PathTest;  // streams that hold the fast loop to its budgets
 
-// A dynamic block whose header ends at bit 6 of a byte opens with the longest
-// pair there is, 48 bits: length symbol 284 (a 15-bit code, 5 extra bits),
-// distance symbol 29 (a 15-bit code, 13 extra bits), reaching 32 KiB back
-// into a stored block; then comes a 12-bit literal, which the loop looks up
-// from the bits the pair left. Then every other code of 1 to 15 bits, once.
+// Right after a header ending at bit 6 of a byte, the longest pair, 48 bits
+// (symbols 284 and 29: 15-bit codes, 5 and 13 extra bits, 32 KiB back into a
+// stored block), then a 12-bit literal looked up from the bits the pair left;
+// then every other code of 1 to 15 bits once.
 TEST_P(FastPathLimits, LongestPairRightAfterAnOddHeader) {
     auto literals = deflate_writer::lengthsFor(285, {{'a', 1}, {256, 2}, {283, 15}, {284, 15}});
     for (int length = 3; length <= 14; ++length) literals[static_cast<size_t>('b' + length - 3)] = length;  // 'k': 12
@@ -164,8 +159,7 @@ TEST_P(FastPathLimits, LongestPairRightAfterAnOddHeader) {
     expectRaw(w.data(), GetParam(), ok(zlibInflateRaw(w.data()), w.data().size()));
 }
 
-// The output grows several times inside one block before a copy reaches
-// past the stream's start: the check must use where the output is now.
+// The output moves as it grows inside the block; then a copy reaches too far.
 TEST_P(FastPathLimits, DistanceCheckAfterTheOutputMoved) {
     BitWriter w;
     BlockBody body = deflate_writer::fixedBlock(w, true).text("x");
@@ -176,10 +170,9 @@ TEST_P(FastPathLimits, DistanceCheckAfterTheOutputMoved) {
 
 KORVANE_ALL_PATHS(FastPathLimits);
 
-// What the program runs, the public zlibDecompressAppend, takes the fast
-// path for all of a Huffman-coded stream's bytes, up to the last one before
-// the end of the input; so do copies that reach back to the stream's very
-// first byte (which zlib never writes).
+// The program's zlibDecompressAppend decodes every byte of a Huffman-coded
+// stream on the fast path, to the last, copies back to the stream's first
+// byte included (zlib never writes those).
 TEST(FastPath, IsWhatTheProgramRuns) {
     const Bytes text = textLike(1 << 20, 8);
     Bytes abab(2 + 4000 * 258);
