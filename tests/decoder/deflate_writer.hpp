@@ -1,9 +1,9 @@
 #pragma once
 
-// Test-only writer for hand-made DEFLATE streams. It knows the bit order of the
-// format and nothing about the decoder: numbers (header fields, extra bits) go
-// out least significant bit first, prefix codes most significant bit first.
-// It writes up to a byte per step, fast enough for streams of gigabytes.
+// Test-only writer for hand-made DEFLATE streams, which knows the format's bit
+// order and nothing of the decoder: numbers (header fields, extra bits) go out
+// least significant bit first, prefix codes most significant bit first. It
+// writes up to a byte per step, fast enough for streams of gigabytes.
 
 #include <algorithm>
 #include <array>
@@ -187,12 +187,9 @@ inline BitWriter& dynamicHeader(BitWriter& w, bool final, int hlit, int hdist, i
 inline BitWriter& dynamicHeader(BitWriter& w, bool final, const std::vector<int>& literalLengths,
                                 const std::vector<int>& distanceLengths) {
     std::vector<LengthOp> ops;
-    for (int l : literalLengths) ops.push_back({l});
-    for (int l : distanceLengths) ops.push_back({l});
-    std::vector<int> clLengths(19, 4);
-    clLengths[16] = clLengths[17] = clLengths[18] = 0;
+    for (int l : literalLengths + distanceLengths) ops.push_back({l});
     return dynamicHeader(w, final, static_cast<int>(literalLengths.size()), static_cast<int>(distanceLengths.size()),
-                         19, clLengths, ops);
+                         19, std::vector<int>(16, 4) + std::vector<int>(3, 0), ops);
 }
 
 // The lengths of an alphabet of `count` symbols in which only the listed ones have codes.

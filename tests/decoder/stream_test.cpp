@@ -47,15 +47,11 @@ using ZlibStream = PathTest;
 TEST_P(ZlibStream, HeaderChecksInOrder) {
     const Bytes emptyFixed = {0x03, 0x00, 0xAA, 0xBB, 0xCC, 0xDD};  // final fixed block, end code only, trailer
     const std::vector<StreamCase> cases = {
-        {"empty span", {}, fails(DATA_TOO_SMALL)},
         {"five bytes, bad method too", {0x79, 0x9C, 0x03, 0x00, 0x00}, fails(DATA_TOO_SMALL)},
         // The trailer is counted even when the span ends before it.
         {"six bytes", {0x78, 0x01, 0x03, 0x00, 0x00, 0x00}, ok(Bytes{}, 8)},
-        {"78 DA", Bytes{0x78, 0xDA} + emptyFixed, ok(Bytes{}, 8)},
         {"08 1D: window size not examined", Bytes{0x08, 0x1D} + emptyFixed, ok(Bytes{}, 8)},
         {"79 9C: method before checksum", Bytes{0x79, 0x9C} + emptyFixed, fails(UNSUPPORTED_METHOD)},
-        {"77 09: method 7, valid checksum", Bytes{0x77, 0x09} + emptyFixed, fails(UNSUPPORTED_METHOD)},
-        {"78 9D", Bytes{0x78, 0x9D} + emptyFixed, fails(BAD_HEADER_CHECKSUM)},
         {"78 BC: checksum before dictionary flag", Bytes{0x78, 0xBC} + emptyFixed, fails(BAD_HEADER_CHECKSUM)},
         {"78 BB", Bytes{0x78, 0xBB} + emptyFixed, fails(PRESET_DICTIONARY)},
         {"header passes, block type 3", {0x78, 0x01, 0x07, 0x00, 0x00, 0x00}, fails(INVALID_BLOCK_TYPE)},
