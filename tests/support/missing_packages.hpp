@@ -1,9 +1,8 @@
 #pragma once
 
-// Tests that need an optional tool or package skip without it, with a reason
-// naming the Debian package (with KORVANE_REQUIRE_ALL_TOOLS=1, as CI sets it,
-// they fail instead), and note the package in KORVANE_MISSING_DIR (set by
-// CTest), so that one line after the whole run can name every package.
+// A test that needs an optional tool or package skips without it, naming the
+// Debian package (fails with KORVANE_REQUIRE_ALL_TOOLS=1, as in CI), and notes
+// the package in KORVANE_MISSING_DIR for the line after the whole run.
 
 #include <gtest/gtest.h>
 
