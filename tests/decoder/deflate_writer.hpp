@@ -93,9 +93,7 @@ struct Code {
 inline BitWriter zlibHeader() { return BitWriter().bits(0x78, 8).bits(0x01, 8); }
 
 inline std::vector<int> fixedLiteralLengths() {
-    std::vector<int> l(288);
-    for (size_t s = 0; s < l.size(); ++s) l[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-    return l;
+    return std::vector<int>(144, 8) + std::vector<int>(112, 9) + std::vector<int>(24, 7) + std::vector<int>(8, 8);
 }
 
 // RFC 1951, 3.2.5, derived from its pattern: after the first 8 length symbols
