@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "../decoder/deflate_writer.hpp"
+#include "../decoder/decode_support.hpp"
 #include "missing_packages.hpp"
 #include "tessel_format.hpp"
 #include "tessel_writer.hpp"

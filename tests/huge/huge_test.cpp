@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "../decoder/deflate_writer.hpp"
+#include "../decoder/decode_support.hpp"
 #include "driver.hpp"
 #include "tessel_format.hpp"
 #include "tessel_writer.hpp"
