@@ -41,8 +41,7 @@ struct RunOptions {
     uint64_t fileSizeLimit = uint64_t{64} << 20;  // RLIMIT_FSIZE, captures included: bounds a runaway child
     uint64_t addressSpaceLimit = 0;               // RLIMIT_AS; 0 leaves it alone
     std::string cgroup = {};                      // a control group the child joins first (needs root)
-    // Shown standard output after each read, until it returns true. Standard
-    // output is then a one-page pipe, on which the child stalls meanwhile.
+    // Shown standard output after each read until it returns true; the child then stalls on a one-page pipe.
     std::function<bool(const std::string&)> onOutput = {};
 };
 

@@ -89,11 +89,9 @@ TEST_F(CliTest, FilesThatCannotBeReadOrWritten) {
 TEST_F(CliTest, DirectoryAsInputFailsToRead) {
     if (korvaneExe().extension() == ".exe") GTEST_SKIP() << "Windows does not open a directory as a file";
     std::set<std::string> entries;
-    for (int i = 0; i < 300; ++i) {
-        const std::string name = "dir.tessel/an-entry-with-a-long-name-to-fill-blocks-" + std::to_string(i);
-        put(name, {});
-        entries.insert(name);
-    }
+    for (int i = 0; i < 300; ++i)
+        entries.insert("dir.tessel/an-entry-with-a-long-name-to-fill-blocks-" + std::to_string(i));
+    for (const std::string& name : entries) put(name, {});
     expectRun({"dir.tessel", "out.png"}, reportStart("dir.tessel", "out.png"), "Error reading file: dir.tessel\n", 1,
               entries);
 }
@@ -217,9 +215,10 @@ ContainerCase notTessel(const char* name, size_t at, uint8_t value) {
 }
 // Blocks 1 and 2 already hold a PNG: a failing third block must still end the run.
 ContainerCase badThirdBlock(const char* name, const Bytes& stream, const std::string& message) {
+    const std::string lines = "Block 1: decompressed 15 bytes\nBlock 2: decompressed 46 bytes\n";
     return {name,
             TWO_BLOCKS + tessel::blockHeader(3) + stream,
-            "Block 1: decompressed 15 bytes\nBlock 2: decompressed 46 bytes\n",
+            lines,
             "Decompression error in block 3: " + message + "\n",
             {}};
 }
