@@ -26,7 +26,7 @@ namespace {
 // on (the bits before it are zeros): the symbol or the error text, then
 // "@ byte.bit" where the reader stopped.
 std::string decodeBits(const HuffmanTable& table, const std::string& bits, int skip = 0) {
-    const Bytes data = deflate_writer::BitWriter().bits(0, skip).arrival(bits).data();
+    const Bytes data = BitWriter().bits(0, skip).arrival(bits).data();
     BitReader reader{data.data(), data.size(), static_cast<uint64_t>(skip / 8), skip % 8};
     std::string result;
     try {
@@ -79,7 +79,6 @@ TEST(HuffmanTable, EmptyIncompleteAndOverSubscribedCodes) {
     }
 }
 
-using namespace deflate_writer;
 using HeaderRead = std::pair<std::vector<int>, std::string>;
 
 std::vector<int> rep(size_t count, int value) { return std::vector<int>(count, value); }

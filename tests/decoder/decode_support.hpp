@@ -210,8 +210,7 @@ inline std::vector<int> lengthsFor(size_t count, std::initializer_list<std::pair
 
 namespace korvane::test {
 
-using deflate_writer::Bytes;
-using deflate_writer::operator+;
+using namespace deflate_writer;
 
 // The whole result of one decode: the bytes and the consumed count, or the error text.
 struct Outcome {

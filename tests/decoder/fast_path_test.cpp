@@ -15,8 +15,6 @@
 namespace korvane::test {
 namespace {
 
-using deflate_writer::BitWriter;
-using deflate_writer::BlockBody;
 using tessel::zlibCompress;
 
 // Runs of up to 1500 bytes repeating a random pattern of 1 to 40 (mostly 1 to 8) bytes.
@@ -124,8 +122,8 @@ TEST(FastPath, AgreesOnNearlyCompleteCodesAndRandomBits) {
     for (int trial = 0; trial < 3000 && !HasFailure(); ++trial) {
         const int hlit = 257 + static_cast<int>(random() % 32);
         const int hdist = 1 + static_cast<int>(random() % 32);
-        BitWriter w = deflate_writer::zlibHeader();
-        deflate_writer::dynamicHeader(w, true, nudgedCode(hlit, random), nudgedCode(hdist, random));
+        BitWriter w = zlibHeader();
+        dynamicHeader(w, true, nudgedCode(hlit, random), nudgedCode(hdist, random));
         for (auto payloadBits = random() % 4000; payloadBits > 0; --payloadBits) w.bits(random() % 2, 1);
         const auto fill = random() % 2 * 0xFF;
         for (int i = 0; i < 40; ++i) w.bits(fill, 8);
@@ -140,14 +138,14 @@ using FastPathLimits = PathTest;  // streams that hold the fast loop to its budg
 // stored block), then a 12-bit literal looked up from the bits the pair left;
 // then every other code of 1 to 15 bits once.
 TEST_P(FastPathLimits, LongestPairRightAfterAnOddHeader) {
-    auto literals = deflate_writer::lengthsFor(285, {{'a', 1}, {256, 2}, {283, 15}, {284, 15}});
+    auto literals = lengthsFor(285, {{'a', 1}, {256, 2}, {283, 15}, {284, 15}});
     for (int length = 3; length <= 14; ++length) literals[static_cast<size_t>('b' + length - 3)] = length;  // 'k': 12
-    auto distances = deflate_writer::lengthsFor(30, {{28, 15}, {29, 15}});
+    auto distances = lengthsFor(30, {{28, 15}, {29, 15}});
     for (int length = 1; length <= 14; ++length) distances[static_cast<size_t>(length - 1)] = length;
     BitWriter w;
-    deflate_writer::dynamicHeader(w.storedBlock(false, randomBytes(32768, 4)), true, literals, distances);
+    dynamicHeader(w.storedBlock(false, randomBytes(32768, 4)), true, literals, distances);
     ASSERT_EQ(w.bitCount() % 8, 6U);
-    const deflate_writer::Code literalCode(literals), distanceCode(distances);
+    const Code literalCode(literals), distanceCode(distances);
     BlockBody body{w, literalCode, distanceCode};
     body.lengthCode(284, 31).distanceCode(29, 8191).text("kabcdefghijlm").lengthCode(283, 0).distanceCode(28, 0);
     for (int d = 0; d < 14; ++d) body.lengthCode(284, 0).distanceCode(d, 0);
@@ -164,8 +162,8 @@ TEST(FastPath, IsWhatTheProgramRuns) {
     const Bytes text = textLike(1 << 20, 8);
     Bytes abab(2 + 4000 * 258);
     for (size_t i = 0; i < abab.size(); ++i) abab[i] = i % 2 == 0 ? 'a' : 'b';
-    BitWriter w = deflate_writer::zlibHeader();
-    BlockBody body = deflate_writer::fixedBlock(w, true).text("ab");
+    BitWriter w = zlibHeader();
+    BlockBody body = fixedBlock(w, true).text("ab");
     for (int i = 0; i < 4000; ++i) body.copy(258, 2);
     const std::pair<Bytes, Bytes> cases[] = {{zlibCompress(text), text},
                                              {zlibCompress(text, {.strategy = Z_FIXED}), text},
