@@ -74,7 +74,6 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     if (wrapped || options.argv0) words.push_back(wrapped ? exe : *options.argv0);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     const std::string cgroupProcs = options.cgroup.empty() ? "" : options.cgroup + "/cgroup.procs";

@@ -287,7 +287,7 @@ TEST_P(ZlibStream, HeaderChecksInOrder) {
         {"78 BB", Bytes{0x78, 0xBB} + emptyFixed, fails(PRESET_DICTIONARY)},
         {"header passes, block type 3", {0x78, 0x01, 0x07, 0x00, 0x00, 0x00}, fails(INVALID_BLOCK_TYPE)},
     };
-    for (const StreamCase& c : cases) EXPECT_EQ(inflateZlib(c.stream, GetParam()), c.expected) << c.name;
+    for (const auto& [name, stream, expected] : cases) EXPECT_EQ(inflateZlib(stream, GetParam()), expected) << name;
 }
 
 TEST_P(ZlibStream, HandMadeBlocks) {
@@ -354,9 +354,9 @@ TEST_P(ZlibStream, HandMadeBlocks) {
         {"incomplete code-length code, free pattern",
          dynamicRaw(257, 1, 4, lengthsFor(19, {{18, 1}}), {}, "1 000000000000000"), fails(INVALID_HUFFMAN_CODE)},
     };
-    for (const StreamCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        expectRaw(c.stream, GetParam(), c.expected);
+    for (const auto& [name, stream, expected] : cases) {
+        SCOPED_TRACE(name);
+        expectRaw(stream, GetParam(), expected);
     }
 }
 

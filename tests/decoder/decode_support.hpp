@@ -18,6 +18,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -260,11 +261,7 @@ inline void expectRaw(const Bytes& stream, DecodePath path, const Outcome& expec
             << "with 64 bytes " << fill;
 }
 
-struct StreamCase {
-    std::string name;
-    Bytes stream;
-    Outcome expected;
-};
+using StreamCase = std::tuple<std::string, Bytes, Outcome>;  // name, stream, expected outcome
 
 // A case that decodes to `output` and uses its stream to the last byte.
 template <class Output>

@@ -63,8 +63,7 @@ Bytes streamPastTwoGigabytes() {
 TEST(HugeInputs, ContainerOfGigabytesWithAStreamPastTwoGigabytes) {
     const ScratchDir scratch;
     if (fs::space(scratch.path).available < (uint64_t{7} << 30)) GTEST_SKIP() << "needs 7 GiB free in /tmp";
-    std::string input = (scratch.path / "big.tessel").string();
-    std::string output = (scratch.path / "big.png").string();
+    std::string input = (scratch.path / "big.tessel").string(), output = (scratch.path / "big.png").string();
     std::ofstream file(input, std::ios::binary);
     uLong expectedCrc = crc32(0, nullptr, 0);
     uint64_t expectedSize = 0;
