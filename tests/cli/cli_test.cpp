@@ -33,11 +33,7 @@ TEST_F(CliTest, NoArgumentsPrintBannerAndUsageWithTheInvocationName) {
                   "", 1, {"in.tessel"}, {.argv0 = argv0});
 }
 
-struct OutputCase {
-    const char* name;
-    std::vector<std::string> args;
-    std::string output;
-};
+using OutputCase = std::tuple<const char*, std::vector<std::string>, std::string>;  // name, arguments, output
 
 class OutputPath : public CliTest, public ::testing::WithParamInterface<OutputCase> {};
 
@@ -63,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"caf\u00e9 \u0444\u043e\u0442\u043e.tessel"},
                                  "caf\u00e9 \u0444\u043e\u0442\u043e.png"},
                       OutputCase{"DerivedSameAsInput", {"x.png"}, "x.png"}),
-    [](const auto& param) { return std::string(param.param.name); });
+    [](const auto& param) { return std::string(std::get<0>(param.param)); });
 
 // Nothing is written for an input that cannot be opened or read whole (sysfs
 // reports 4096 bytes for a file of a few), nor for an output that cannot be
@@ -169,13 +165,9 @@ Bytes compress(const std::string& data) { return tessel::zlibCompress(bytesOf(da
 Bytes containerOf(const std::vector<Bytes>& streams) { return tessel::makeContainer(streams); }
 const Bytes TWO_BLOCKS = containerOf({compress(LEAD_IN), compress(PNG_BODY)});  // the lead-in, then a PNG
 
-struct ContainerCase {
-    std::string name;
-    Bytes container;
-    std::string outAfterSize;  // the report after the file size line, up to the success line
-    std::string err;
-    Bytes png;  // what in.png holds; empty: nothing is written and the status is 1
-};
+// Name, container, the report after the file size line (up to the success
+// line), standard error, and what in.png holds (empty: nothing, status 1).
+using ContainerCase = std::tuple<std::string, Bytes, std::string, std::string, Bytes>;
 
 class Container : public CliTest, public ::testing::WithParamInterface<ContainerCase> {};
 
@@ -254,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
         search("NothingDecoded", {"", ""}, std::nullopt), search("FirstOfTwo", {"ab" + SIG + "mid", SIG + "end"}, 2),
         search("SplitAroundEmptyBlock", {"ab" + SIG.substr(0, 5), "", SIG.substr(5) + "body"}, 2),
         splitInsideOneStream(), shippedSample()),
-    [](const auto& param) { return std::string(param.param.name); });
+    [](const auto& param) { return std::string(std::get<0>(param.param)); });
 
 // Every line is flushed as printed: a run killed writing the output (by the
 // file size limit) has shown every line before.
