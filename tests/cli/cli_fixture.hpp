@@ -1,10 +1,9 @@
 #pragma once
 
-// Shared pieces of the command-line tests. runProgram (process_runner.cpp)
-// runs Korvane as a child process and captures what it does: KORVANE_TEST_EXE
-// replaces the executable; KORVANE_TEST_WRAPPER (words, e.g. "wine64"; by
-// default a cross build's emulator) goes in front of it ("\r\n" then reads as
-// "\n"); KORVANE_TEST_NO_HUGE_PAGES=1 disables transparent huge pages for it.
+// Shared pieces of the command-line tests. runProgram runs Korvane and captures
+// what it does: KORVANE_TEST_EXE replaces it; KORVANE_TEST_WRAPPER (words, e.g.
+// "wine64"; by default a cross build's emulator) goes in front ("\r\n" then
+// reads as "\n"); KORVANE_TEST_NO_HUGE_PAGES=1 disables transparent huge pages.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -22,9 +22,8 @@
 namespace korvane::test {
 namespace {
 
-// Decodes one symbol from bits given in arrival order, read from bit `skip`
-// on (the bits before it are zeros): the symbol or the error text, then
-// "@ byte.bit" where the reader stopped.
+// One symbol from bits in arrival order after `skip` zero bits: the symbol or
+// the error, then "@ byte.bit" where the reader stopped.
 std::string decodeBits(const HuffmanTable& table, const std::string& bits, int skip = 0) {
     const Bytes data = BitWriter().bits(0, skip).arrival(bits).data();
     BitReader reader{data.data(), data.size(), static_cast<uint64_t>(skip / 8), skip % 8};
@@ -37,10 +36,9 @@ std::string decodeBits(const HuffmanTable& table, const std::string& bits, int s
     return result + " @ " + std::to_string(reader.bytePos) + "." + std::to_string(reader.bitPos);
 }
 
-// Every case rebuilds the same table, so nothing of the one before may survive
-// (the first leaves a full 512-slot table behind). Where slots of two symbols
-// coincide, the higher symbol holds them; a code is taken only when exactly
-// its own number of bits has been read.
+// Each case rebuilds the same table, which keeps nothing of the one before
+// (the first fills 512 slots). Where two symbols' slots coincide the higher one
+// holds them; a code is taken only after exactly its own number of bits.
 TEST(HuffmanTable, EmptyIncompleteAndOverSubscribedCodes) {
     const std::string empty = EMPTY_HUFFMAN_TREE, invalid = INVALID_HUFFMAN_CODE, end = UNEXPECTED_END;
     const std::vector<std::pair<std::vector<int32_t>, std::vector<std::tuple<int, std::string, std::string>>>> cases = {
@@ -155,9 +153,8 @@ TEST(DynamicTables, LongestLengthStepAtEveryBitCount) {
     }
 }
 
-// The fast tables refuse what they have no room for: a code longer than the
-// alphabet allows (code-length codes are sent in 3-bit fields, and their
-// table has no subtables), or more symbols than the alphabet has.
+// The fast tables refuse what they have no room for: a code-length code longer
+// than its 3-bit fields allow (its table has no subtables), too many symbols.
 TEST(FastCode, RefusesCodesItHasNoRoomFor) {
     FastCodeLengthCode codeLengths;
     std::vector<int32_t> lengths = {1, 2, 3, 4, 5, 6, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -169,11 +166,10 @@ TEST(FastCode, RefusesCodesItHasNoRoomFor) {
     EXPECT_FALSE(literals.build(std::vector<int32_t>(289, 9)));
 }
 
-// What the primary slot `slot` of a literal/length table paired with its
-// distance table must hold, worked out bit by bit: "length L, distance B+E,
-// N bits" when the slot's bits start with a copy length of at most
-// MAX_PAIRED_LENGTH (its extra bits included) followed by a whole distance
-// code, otherwise "-". The bits after the slot are ones.
+// What primary slot `slot` of a paired literal/length table must hold, worked
+// out bit by bit (ones after the slot): "length L, distance B+E, N bits" when
+// its bits start with a copy of at most MAX_PAIRED_LENGTH, extra bits
+// included, and a whole distance code; otherwise "-".
 std::string pairedBitByBit(uint32_t slot, const HuffmanTable& literals, const HuffmanTable& distances) {
     const Bytes bytes = BitWriter().bits(slot, FastLiteralCode::PRIMARY_BITS).bits(~0U, 32).bits(~0U, 32).data();
     BitReader reader{bytes.data(), bytes.size(), 0, 0};
@@ -203,10 +199,9 @@ std::string pairedEntry(uint32_t entry) {
            std::to_string(FastEntry::bits(entry)) + " bits";
 }
 
-// Every primary slot of a literal/length table is paired exactly when the
-// bit-by-bit decoders find a short copy and its whole distance code there: on
-// the codes zlib writes for text, on random complete codes, and on both with
-// one code dropped (free patterns, which must never pair).
+// Every primary slot is paired exactly as worked out bit by bit, on zlib's
+// codes for text, random complete codes, and both with a code dropped (free
+// patterns, which must never pair).
 TEST(FastCode, PairsShortCopiesWhoseCodesBothFitTheIndex) {
     std::vector<std::pair<std::vector<int32_t>, std::vector<int32_t>>> codes;
     for (const int level : {1, 6, 9}) {

@@ -172,9 +172,9 @@ struct LengthOp {
     uint32_t extra = 0;
 };
 
-// A dynamic block header from explicit parts: the counts, the lengths of the
-// code-length code (indexed by symbol, the first `hclen` sent in transmission
-// order) and the code-length symbols as they are to appear.
+// A dynamic block header from explicit parts: the counts, the code-length
+// code's lengths (by symbol; the first `hclen` in sending order go out) and the
+// code-length symbols as they are to appear.
 inline BitWriter& dynamicHeader(BitWriter& w, bool final, int hlit, int hdist, int hclen,
                                 const std::vector<int>& codeLengthLengths, const std::vector<LengthOp>& ops) {
     static constexpr int ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};

@@ -55,11 +55,10 @@ Bytes streamPastTwoGigabytes() {
     return w.data();
 }
 
-// One container through the whole program: 32 blocks of stored data (2 GiB
-// of input, the first opening with the PNG signature), a block with the stream
-// above (its bytes checked against zlib's), and a last block that the walk
-// finds only if the count of bytes that stream used is exact. Block headers
-// lie past 2 GiB, and so does the output.
+// One container through the whole program, its block headers and output past
+// 2 GiB: 32 blocks of stored data (2 GiB, opening with the PNG signature), the
+// stream above (checked against zlib), and a last block that the walk finds
+// only if the count of bytes that stream used is exact.
 TEST(HugeInputs, ContainerOfGigabytesWithAStreamPastTwoGigabytes) {
     const ScratchDir scratch;
     if (fs::space(scratch.path).available < (uint64_t{7} << 30)) GTEST_SKIP() << "needs 7 GiB free in /tmp";
