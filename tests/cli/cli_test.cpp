@@ -112,9 +112,8 @@ struct MemoryGroup {
     }
 };
 
-// Memory that runs out ends the run with a line that says so, and nothing is
-// written: under an address-space limit, and under a control group's limit,
-// which the kernel would otherwise enforce by killing the process.
+// Memory that runs out ends the run with a line that says so: under an address
+// space limit, and a control group's, which the kernel enforces by killing.
 TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
     if (!testWrapper().empty()) GTEST_SKIP() << "the limit would apply to the wrapper";
     constexpr uint64_t LIMIT = uint64_t{64} << 20;
@@ -226,10 +225,9 @@ ContainerCase splitInsideOneStream() {
     return decoded("SplitInsideOneStream", containerOf({tessel::zlibCompressPieces(bytesOf(data), pieces)}), {data}, 2);
 }
 
-// A header is looked at only with a byte after it. Bytes after the last stream
-// that start no block are ignored; the trailer is counted, never read. Blocks
-// that decode to nothing are counted. DistanceBeforeOutput: a fixed-code block
-// opening with length 257, distance code 0.
+// A header is looked at only with a byte after it; bytes after the last stream
+// that start no block are ignored; the trailer is counted, never read.
+// DistanceBeforeOutput: a fixed-code block opening with length 257, distance 0.
 INSTANTIATE_TEST_SUITE_P(
     Cli, Container,
     ::testing::Values(

@@ -1,9 +1,7 @@
-// Hand-made streams and the code tables. Bit-by-bit decoding and the reader
-// position after each symbol, empty, incomplete and over-subscribed codes;
-// dynamic headers read by both readers; the fast tables and their paired
-// entries. Then the zlib frame and the block loop (zlib's own streams are in
-// the round trips): header checks in order, what zlib never writes, every
-// length and distance check, appending to earlier output with a watcher.
+// Hand-made streams (zlib's own are in the round trips): code tables with the
+// reader's position after each symbol, dynamic headers read by both readers,
+// paired fast entries; the zlib header's checks in order, what zlib never
+// writes, every length and distance check, appending with a watcher.
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,9 @@
 #pragma once
 
-// Shared pieces of the tests. deflate_writer: hand-made DEFLATE streams, from
-// the format's bit order alone, knowing nothing of the decoder: numbers
-// (header fields, extra bits) go out least significant bit first, prefix codes
-// most significant bit first, up to a byte per step (fast enough for streams
-// of gigabytes). korvane::test: a decode as one comparable result, suites run
-// on every decode path, test data.
+// deflate_writer: hand-made DEFLATE streams from the bit order alone, knowing
+// nothing of the decoder (numbers go out least significant bit first, prefix
+// codes most significant bit first). korvane::test: a decode as one comparable
+// result, suites on every decode path, test data.
 
 #include <gtest/gtest.h>
 

@@ -31,9 +31,8 @@ struct ScratchDir {  // removed whatever happens
     ~ScratchDir() { fs::remove_all(path); }
 };
 
-// A fixed-code stream of random literals and copies of every length, with
-// distances spread over the whole window and many right at its far end, that
-// decodes to just over 2 GiB.
+// Fixed-code random literals and copies of every length, at distances over the
+// whole window (many at its far end), decoding to just over 2 GiB.
 Bytes streamPastTwoGigabytes() {
     std::mt19937_64 random(2026);
     deflate_writer::BitWriter w = deflate_writer::zlibHeader();
