@@ -1,8 +1,7 @@
-// Decoder on arbitrary bytes, checked against system zlib: whenever zlib's raw
-// inflate decodes the stream to its end, Korvane must give the same bytes and
-// the same consumed count. Where zlib rejects a stream Korvane may accept it
-// (its rules for malformed codes are more lenient); it must never crash, and
-// never accept a zlib header that zlib would refuse.
+// The decoder on arbitrary bytes against system zlib: where zlib's raw inflate
+// decodes the stream to its end, Korvane gives the same bytes and consumed
+// count. It may accept what zlib rejects (it is more lenient with malformed
+// codes), but never a zlib header that zlib would refuse, and never crashes.
 
 #include <cstddef>
 #include <cstdint>

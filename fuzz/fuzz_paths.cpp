@@ -1,7 +1,6 @@
-// Both variants of the fast decoding path against the bit-at-a-time one on
-// arbitrary bytes: the same bytes and consumed count, or the same error. The
-// stream is also decoded onto a buffer that already holds bytes, which copies
-// must not reach: that gives those bytes followed by what it gives alone.
+// Both variants of the fast path against the bit-at-a-time one on arbitrary
+// bytes: the same bytes and consumed count, or the same error; also after
+// earlier output, which copies must not reach and a failure leaves as it was.
 
 #include <cstddef>
 #include <cstdint>

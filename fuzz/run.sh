@@ -38,7 +38,9 @@ run_target() {
   local name=$1 seeds=$2
   mkdir -p "$work/$name" "$work/$name-artifacts"
   local status=0
-  "$bin/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=4096 \
+  # -close_fd_mask=3: the container target's console lines go nowhere; libFuzzer
+  # and the sanitizers keep reporting on a copy of standard error.
+  "$bin/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=4096 -close_fd_mask=3 \
     -artifact_prefix="$work/$name-artifacts/" "$work/$name" "$seeds" >"$work/$name.log" 2>&1 || status=$?
   echo "== fuzz_$name: $(grep -E 'stat::number_of_executed_units' "$work/$name.log" | awk '{print $2}') runs," \
     "$(grep -E '^#[0-9]+.*(DONE|cov:)' "$work/$name.log" | tail -n 1 | grep -oE 'cov: [0-9]+ ft: [0-9]+') " \

@@ -1,37 +1,61 @@
 #pragma once
 
-// Shared pieces of the command-line tests: a scratch working directory per
-// test, the fixed parts of the console report, and hand-made containers.
+// Shared pieces of the command-line tests. runProgram runs Korvane and captures
+// what it does: KORVANE_TEST_EXE replaces it; KORVANE_TEST_WRAPPER (words, e.g.
+// "wine64"; by default a cross build's emulator) goes in front ("\r\n" then
+// reads as "\n"); KORVANE_TEST_NO_HUGE_PAGES=1 disables transparent huge pages.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "process_runner.hpp"
+#include "../decoder/decode_support.hpp"
+#include "missing_packages.hpp"
 #include "tessel_format.hpp"
 #include "tessel_writer.hpp"
 
 namespace clitest {
 
 namespace fs = std::filesystem;
+using deflate_writer::bytesOf;
+using deflate_writer::operator+;
 using tessel::Bytes;
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;  // exit status; 128 + signal number if the child was killed
+};
+
+struct RunOptions {
+    // The child's argv[0]; nullopt passes none at all. A wrapper sets its own.
+    std::optional<std::string> argv0 = "Korvane";
+    uint64_t fileSizeLimit = uint64_t{64} << 20;  // RLIMIT_FSIZE, captures included: bounds a runaway child
+    uint64_t addressSpaceLimit = 0;               // RLIMIT_AS; 0 leaves it alone
+    std::string cgroup = {};                      // a control group the child joins first (needs root)
+    // Shown standard output after each read until it returns true; the child then stalls on a one-page pipe.
+    std::function<bool(const std::string&)> onOutput = {};
+};
+
+std::vector<std::string> testWrapper();
+std::filesystem::path korvaneExe();
+// A missing wrapper or Windows build: skip with KORVANE_SKIP_IF_MISSING before a run.
+std::vector<testsupport::Missing> missingForRuns();
+// Runs Korvane with `args` after argv[0], in `workDir`, stdin on /dev/null.
+RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
 
 inline const Bytes SIGNATURE(std::begin(korvane::PNG_SIGNATURE), std::end(korvane::PNG_SIGNATURE));
 inline const std::string BANNER =
     "=== Korvane ===\nPNG extraction from CompressionFile\n(no external dependencies)\n\n";
 inline const std::string NO_SIGNATURE = "Error: PNG signature not found in decompressed data\n";
-
-inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
-inline Bytes join(const std::vector<Bytes>& parts) {
-    Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
 
 // The report up to the file size line, which is left out when no size is given.
 inline std::string reportStart(const std::string& input, const std::string& output,
@@ -55,10 +79,9 @@ inline std::string decodedLines(const std::vector<size_t>& sizes, std::optional<
 }
 inline std::string successLine(const std::string& output) { return "\nSuccess! PNG saved to: " + output + "\n"; }
 
-// The 51-byte container: one header, then a zlib stream holding one stored
-// block with the 8 signature bytes; and its report after the file size line.
-inline const Bytes EXAMPLE =
-    join({tessel::blockHeader(0), {0x78, 0x01, 0x01, 0x08, 0x00, 0xF7, 0xFF}, SIGNATURE, {0x0A, 0x47, 0x01, 0xAA}});
+// The 51-byte container: a header, then a zlib stream holding the 8 signature
+// bytes in a stored block; and its report after the file size line.
+inline const Bytes EXAMPLE = tessel::blockHeader(0) + tessel::zlibCompress(SIGNATURE, {.level = 0});
 inline const std::string EXAMPLE_REPORT = decodedLines({8}, 0);
 
 class CliTest : public ::testing::Test {
@@ -77,8 +100,7 @@ protected:
         tessel::writeWholeFile(path(name).string(), data);
     }
     [[nodiscard]] Bytes get(const std::string& name) const { return tessel::readWholeFile(path(name).string()); }
-    // Runs Korvane and checks all it does: standard output and error, the exit
-    // status and the regular files left in the working directory.
+    // Runs Korvane and checks its standard output and error, exit status and the files left.
     void expectRun(const std::vector<std::string>& args, const std::string& out, const std::string& err, int status,
                    const std::set<std::string>& files, const RunOptions& options = {}) const {
         const RunResult result = runProgram(dir_, args, options);

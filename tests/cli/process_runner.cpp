@@ -1,4 +1,4 @@
-#include "process_runner.hpp"
+#include "cli_fixture.hpp"
 
 #include <fcntl.h>
 #include <sys/prctl.h>
@@ -18,9 +18,8 @@ namespace clitest {
 
 namespace {
 
-// Reads `fd` to its end (keeping at most 64 MiB), showing the text to
-// `onOutput` after each read until it returns true; "\r\n" read as "\n" under
-// a wrapper.
+// Reads `fd` to its end (at most 64 MiB kept), showing the text to `onOutput`
+// after each read until it returns true; "\r\n" read as "\n" under a wrapper.
 std::string readAll(int fd, bool wrapped, const std::function<bool(const std::string&)>& onOutput = {}) {
     std::string text;
     bool shown = !onOutput;
@@ -75,7 +74,6 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     if (wrapped || options.argv0) words.push_back(wrapped ? exe : *options.argv0);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     const std::string cgroupProcs = options.cgroup.empty() ? "" : options.cgroup + "/cgroup.procs";

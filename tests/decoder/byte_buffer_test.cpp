@@ -61,12 +61,8 @@ TEST(ByteBuffer, GrowsWhenItsPagesAreMappedDifferently) {
 // block it allows can be had again and again.
 TEST(LargeBlocks, ReleasedBlocksNoLongerCount) {
     size_t size = large_blocks::THRESHOLD;
-    for (;;) {
-        const large_blocks::Block probe = large_blocks::allocate(2 * size);
-        if (probe.data == nullptr) break;
+    for (large_blocks::Block probe; (probe = large_blocks::allocate(2 * size)).data != nullptr; size *= 2)
         large_blocks::release(probe);
-        size *= 2;
-    }
     for (int round = 0; round < 3; ++round) {
         const large_blocks::Block block = large_blocks::allocate(size);
         ASSERT_NE(block.data, nullptr) << "round " << round << ", " << size << " bytes";
