@@ -177,5 +177,25 @@ TEST(FastPath, IsWhatTheProgramRuns) {
     }
 }
 
+// A block cut short hands over with its output in step with the bits read,
+// also when the last bytes' padded decode is refused: in a fixed block of
+// 8-bit literals, 8 bits a byte.
+TEST(FastPath, HandsOverInStepWithItsOutput) {
+    std::string letters;
+    for (int i = 0; i < 300; ++i) letters += static_cast<char>('a' + i * 7 % 26);
+    BitWriter w;
+    fixedBlock(w, true).text(letters.c_str());
+    const Bytes block = w.data();
+    for (const FastVariant variant : {FastVariant::Best, FastVariant::Portable})
+        for (size_t cut = block.size() - 40; cut <= block.size(); ++cut) {
+            BitReader reader{block.data(), cut, 0, 3};
+            ByteBuffer out;
+            ASSERT_EQ(decodeBlockFast(reader, out, 0, fixedLiteralCode(), fixedDistanceCode(), variant),
+                      FastResult::HandOver);
+            EXPECT_EQ(reader.bytePos * 8 + static_cast<uint64_t>(reader.bitPos), 3 + 8 * out.size()) << "cut at " << cut;
+            EXPECT_EQ(std::string(out.begin(), out.end()), letters.substr(0, out.size()));
+        }
+}
+
 }  // namespace
 }  // namespace korvane::test
