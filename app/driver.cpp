@@ -27,7 +27,7 @@ int runKorvane(int argc, char** argv) {
     console::out();
 
     if (argc < 2) {
-        console::out("Usage: ", argc > 0 && argv[0] != nullptr ? argv[0] : "", " <input_file> [output_file.png]");
+        console::out("Usage: ", argv[0] != nullptr ? argv[0] : "", " <input_file> [output_file.png]");
         console::out();
         console::out("Extracts PNG image from Tessel (CompressionFile) format.");
         console::out("If output file is not specified, uses input filename with .png extension.");

@@ -1,5 +1,6 @@
 #include "stream_decoder.hpp"
 
+#include <algorithm>
 #include <new>
 
 #include "deflate_tables.hpp"
@@ -91,7 +92,7 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
     // The same bytes and the same failure, in one copy, unless the output
     // cannot grow by them all: then byte by byte, to fail where that would.
     const uint64_t available = reader.size - reader.bytePos;
-    const size_t count = len <= available ? len : static_cast<size_t>(available);
+    const auto count = static_cast<size_t>(std::min<uint64_t>(len, available));
     if (!out.tryReserveExtra(count)) {
         for (uint32_t i = 0; i < len; ++i) out.push_back(static_cast<uint8_t>(nextByte()));
         return;
