@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 
@@ -18,6 +19,10 @@ namespace korvane::platform {
 // when the file shrinks (or cannot be read) read as zeros.
 std::span<const uint8_t> mapInput(const std::string& path);
 void unmapInput();
+// The size of an open file, by seeking to its end, then back to its start;
+// -1 where it cannot seek (a pipe).
+int64_t fileSize(std::FILE* file);
+
 // True once bytes of the mapped input were lost: the file is now shorter than
 // when it was mapped, or a page of it could not be read. Either way zeros
 // stood in for them, so nothing decoded from the input can be trusted.
