@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -73,9 +74,8 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     const std::string exe = korvaneExe().string(), dir = workDir.string();
     if (wrapped || options.argv0) words.push_back(wrapped ? exe : *options.argv0);
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv(words.size() + 1, nullptr);
+    std::transform(words.begin(), words.end(), argv.begin(), [](std::string& word) { return word.data(); });
     const std::string cgroupProcs = options.cgroup.empty() ? "" : options.cgroup + "/cgroup.procs";
     // Wine passes non-ASCII arguments on unchanged only under a UTF-8 locale, whatever the caller's.
     for (const char* name : {"LANG", "LC_ALL"})

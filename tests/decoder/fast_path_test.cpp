@@ -192,7 +192,8 @@ TEST(FastPath, HandsOverInStepWithItsOutput) {
             ByteBuffer out;
             ASSERT_EQ(decodeBlockFast(reader, out, 0, fixedLiteralCode(), fixedDistanceCode(), variant),
                       FastResult::HandOver);
-            EXPECT_EQ(reader.bytePos * 8 + static_cast<uint64_t>(reader.bitPos), 3 + 8 * out.size()) << "cut at " << cut;
+            EXPECT_EQ(reader.bytePos * 8 + static_cast<uint64_t>(reader.bitPos), 3 + 8 * out.size())
+                << "cut at " << cut;
             EXPECT_EQ(std::string(out.begin(), out.end()), letters.substr(0, out.size()));
         }
 }
