@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 #if defined(__x86_64__)
@@ -19,7 +20,7 @@ namespace korvane {
 
 namespace {
 
-thread_local uint64_t fastLoopBytes = 0;
+thread_local FastLoopCounts fastLoopCounts;
 
 // What one length/distance pair can take from the input at most: two codes
 // and both extra-bit fields.
@@ -66,25 +67,25 @@ public:
     [[nodiscard]] static bool canStart(const BitReader& reader) { return reader.size - reader.bytePos >= START_BYTES; }
 
     // Starts at the reader's exact bit with every bit loaded; needs canStart().
-    explicit BitBuffer(const BitReader& reader)
-        : begin_(reader.data), in_(reader.data + reader.bytePos), last_(reader.data + reader.size - WORD_BYTES) {
+    [[gnu::always_inline]] explicit BitBuffer(const BitReader& reader)
+        : in_(reader.data + reader.bytePos), last_(reader.data + reader.size - WORD_BYTES) {
         refill();
         consume(static_cast<uint32_t>(reader.bitPos));
         refill();  // the bits skipped at the start are loaded again
     }
 
     // True while a refill stays inside the span.
-    [[nodiscard]] bool canRefill() const { return in_ <= last_; }
+    [[gnu::always_inline]] [[nodiscard]] bool canRefill() const { return in_ <= last_; }
 
-    void refill() {
+    [[gnu::always_inline]] void refill() {
         buffer_ |= loadWord(in_) << count_;
         in_ += (WORD_BITS - 1 - count_) / 8;
         count_ |= REFILLED_BITS;
     }
 
-    [[nodiscard]] uint64_t peek() const { return buffer_; }
-    [[nodiscard]] uint32_t count() const { return count_; }
-    void consume(uint32_t bits) {
+    [[gnu::always_inline]] [[nodiscard]] uint64_t peek() const { return buffer_; }
+    [[gnu::always_inline]] [[nodiscard]] uint32_t count() const { return count_; }
+    [[gnu::always_inline]] void consume(uint32_t bits) {
         buffer_ >>= bits;
         count_ -= bits;
     }
@@ -94,15 +95,14 @@ public:
         return value;
     }
 
-    // Writes the exact bit position back to the reader.
-    void store(BitReader& reader) const {
-        const uint64_t position = static_cast<uint64_t>(in_ - begin_) * 8 - count_;
+    // Writes the exact bit position back to the reader it started from.
+    [[gnu::always_inline]] void store(BitReader& reader) const {
+        const uint64_t position = static_cast<uint64_t>(in_ - reader.data) * 8 - count_;
         reader.bytePos = position >> 3;
         reader.bitPos = static_cast<int32_t>(position & 7);
     }
 
 private:
-    const uint8_t* begin_;
     const uint8_t* in_;
     const uint8_t* last_;  // last place a word can be loaded from
     uint64_t buffer_ = 0;
@@ -262,45 +262,45 @@ struct OutputWindow {
           roomEnd(out.data() + out.capacity() - STEP_ROOM) {}
 };
 
-enum class Stop { EndOfBlock, HandOver, OutOfRoom };
+enum class Stop { Continue, EndOfBlock, HandOver, OutOfRoom };
 
-// Decodes symbols until the block ends, a code the bit-at-a-time decoder must
-// judge comes up, the input runs short or the output room runs out. `entry`
-// is the primary entry for the code at the cursor, looked up, not consumed.
+// One stream in the symbol loop: its input bits, where it writes, its codes,
+// and `entry`, the primary entry for the code at its cursor (looked up, not
+// consumed). Streams are independent, so the loop may carry two lanes: while
+// both are on plain literals it steps them together, and a CPU then runs the
+// two chains of table loads, each a load whose address depends on the last,
+// side by side. Anything else (copies, subtable codes, block ends) one lane
+// handles on its own.
 template <bool Bmi2>
-[[gnu::always_inline]] inline Stop decodeSteps(BitBuffer& bits, OutputWindow& window, uint32_t& entry,
-                                               const FastLiteralCode& literalCode,
-                                               const FastDistanceCode& distanceCode) {
-    uint8_t* to = window.to;
-    Stop stop = Stop::HandOver;
-    while (bits.canRefill() && to <= window.roomEnd) {
-        if (FastEntry::isLiteral(entry)) {
-            uint32_t literals = 0;
-            do {
-                *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
-                bits.consume(FastEntry::bits(entry));
-                entry = literalCode.primary(bits.peek());
-            } while (++literals < LITERALS_PER_STEP && FastEntry::isLiteral(entry));
-            bits.refill();
-            continue;
-        }
+struct Lane {
+    BitBuffer bits;
+    OutputWindow window;
+    const FastLiteralCode& literalCode;
+    const FastDistanceCode& distanceCode;
+    uint32_t entry;
+
+    [[gnu::always_inline]] [[nodiscard]] bool canStep() const { return bits.canRefill() && window.to <= window.roomEnd; }
+
+    [[gnu::always_inline]] void putLiteral() {
+        *window.to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
+        bits.consume(FastEntry::bits(entry));
+        entry = literalCode.primary(bits.peek());
+    }
+
+    // Decodes one symbol that is not a plain literal, and refills.
+    [[gnu::always_inline]] Stop step() {
         if (FastEntry::isExceptional(entry)) {
             if (FastEntry::exceptionalKind(entry) == FastEntry::SUBTABLE)
                 entry = literalCode.secondary(entry, bits.peek());
             if (FastEntry::isLiteral(entry)) {
-                *to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
-                bits.consume(FastEntry::bits(entry));
-                entry = literalCode.primary(bits.peek());
+                putLiteral();
                 bits.refill();
-                continue;
+                return Stop::Continue;
             }
             if (FastEntry::isExceptional(entry)) {
-                if (FastEntry::exceptionalKind(entry) == FastEntry::END_BLOCK) {
-                    bits.consume(FastEntry::bits(entry));  // the reader stands after the block
-                    stop = Stop::EndOfBlock;
-                }
-                window.to = to;
-                return stop;
+                if (FastEntry::exceptionalKind(entry) != FastEntry::END_BLOCK) return Stop::HandOver;
+                bits.consume(FastEntry::bits(entry));  // the reader stands after the block
+                return Stop::EndOfBlock;
             }
         }
 
@@ -310,78 +310,145 @@ template <bool Bmi2>
         const uint64_t afterLength = bits.peek() >> FastEntry::bits(entry);
         uint32_t distanceEntry = distanceCode.primary(afterLength);
         if (FastEntry::isExceptional(distanceEntry)) {
-            if (FastEntry::exceptionalKind(distanceEntry) != FastEntry::SUBTABLE) break;
+            if (FastEntry::exceptionalKind(distanceEntry) != FastEntry::SUBTABLE) return Stop::HandOver;
             distanceEntry = distanceCode.secondary(distanceEntry, afterLength);
-            if (FastEntry::isExceptional(distanceEntry)) break;
+            if (FastEntry::isExceptional(distanceEntry)) return Stop::HandOver;
         }
         const size_t length = FastEntry::baseValue(entry) + extraValue<Bmi2>(bits.peek(), entry);
         const size_t distance = FastEntry::baseValue(distanceEntry) + extraValue<Bmi2>(afterLength, distanceEntry);
         const uint32_t used = FastEntry::bits(entry) + FastEntry::bits(distanceEntry);
-        if (distance > static_cast<size_t>(to - window.historyBegin)) break;
+        if (distance > static_cast<size_t>(window.to - window.historyBegin)) return Stop::HandOver;
         bits.consume(used);
         entry = literalCode.primary(bits.peek());
         bits.refill();
-        to = copyMatch(to, length, distance, window.historyBegin);
+        window.to = copyMatch(window.to, length, distance, window.historyBegin);
+        fastLoopCounts.copied += length;
+        return Stop::Continue;
     }
-    if (bits.canRefill() && to > window.roomEnd) stop = Stop::OutOfRoom;
-    window.to = to;
+};
+
+struct LaneStop {
+    size_t lane;
+    Stop stop;
+};
+
+// Calls f(lane, index) on each lane in turn until one returns true, and says
+// whether one did. Lanes are named by constant indices, so that the compiler
+// keeps their state in registers.
+template <class Lanes, class F>
+[[gnu::always_inline]] inline bool anyLane(Lanes& lanes, F&& f) {
+    return [&]<size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
+        return (f(std::get<I>(lanes), I) || ...);
+    }(std::make_index_sequence<std::tuple_size_v<Lanes>>{});
+}
+
+// Decodes symbols until a lane's block ends, a code the bit-at-a-time decoder
+// must judge comes up, or a lane's input runs short or its output room runs
+// out; says which lane stopped and why. With one lane this is the plain loop.
+template <bool Bmi2, size_t N>
+[[gnu::always_inline]] inline LaneStop decodeSteps(std::array<Lane<Bmi2>, N>& lanes) {
+    LaneStop stop{};
+    for (;;) {
+        if (anyLane(lanes, [&stop](auto& lane, size_t i) __attribute__((always_inline)) {
+                if (lane.canStep()) return false;
+                stop = {i, lane.bits.canRefill() ? Stop::OutOfRoom : Stop::HandOver};
+                return true;
+            }))
+            break;
+        // Each lane takes a step: up to LITERALS_PER_STEP literals, or one
+        // symbol of another kind.
+        if (anyLane(lanes, [&stop](auto& lane, size_t i) __attribute__((always_inline)) {
+                if (!FastEntry::isLiteral(lane.entry)) {
+                    stop = {i, lane.step()};
+                    return stop.stop != Stop::Continue;
+                }
+                uint32_t literals = 0;
+                do {
+                    lane.putLiteral();
+                } while (++literals < LITERALS_PER_STEP && FastEntry::isLiteral(lane.entry));
+                lane.bits.refill();
+                if constexpr (N > 1) fastLoopCounts.pairedLiterals += literals;
+                return false;
+            }))
+            break;
+    }
     return stop;
 }
 
-// The symbol loop around decodeSteps: grows the output when its room runs
-// out, and hands over when the buffer cannot grow, so that the bit-at-a-time
-// decoder fails at exactly the byte it would fail at anyway.
-template <bool Bmi2>
-[[gnu::always_inline]] inline FastResult decodeBlockLoop(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                                                         const FastLiteralCode& literalCode,
-                                                         const FastDistanceCode& distanceCode) {
-    if (!BitBuffer::canStart(reader) || !out.tryReserveExtra(STEP_ROOM)) return FastResult::HandOver;
-    BitBuffer bits(reader);
-    const size_t startSize = out.size();
-    OutputWindow window(out, streamStart);
-    uint32_t entry = literalCode.primary(bits.peek());
-    Stop stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
-    while (stop == Stop::OutOfRoom) {
-        out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
-        if (!out.tryReserveExtra(STEP_ROOM)) break;
-        window = OutputWindow(out, streamStart);
-        stop = decodeSteps<Bmi2>(bits, window, entry, literalCode, distanceCode);
+// The symbol loop around decodeSteps: grows a lane's output when its room
+// runs out, and stops the lane when its buffer cannot grow, so that the
+// bit-at-a-time decoder fails at exactly the byte it would fail at anyway.
+template <bool Bmi2, size_t N>
+[[gnu::always_inline]] inline FastStop decodeLanes(std::span<const FastLane, N> lanes) {
+    for (size_t i = 0; i < N; ++i)
+        if (!BitBuffer::canStart(*lanes[i].reader) || !lanes[i].out->tryReserveExtra(STEP_ROOM))
+            return {i, FastResult::HandOver};
+    const auto start = [&lanes](size_t i) __attribute__((always_inline)) {
+        const FastLane& lane = lanes[i];
+        BitBuffer bits(*lane.reader);
+        const uint32_t entry = lane.literalCode->primary(bits.peek());
+        return Lane<Bmi2>{bits, OutputWindow(*lane.out, lane.streamStart), *lane.literalCode, *lane.distanceCode, entry};
+    };
+    auto state = [&start]<size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
+        return std::array<Lane<Bmi2>, N>{start(I)...};
+    }(std::make_index_sequence<N>{});
+    std::array<size_t, N> startSize{};
+    for (size_t i = 0; i < N; ++i) startSize[i] = lanes[i].out->size();
+
+    LaneStop stop = decodeSteps<Bmi2, N>(state);
+    while (stop.stop == Stop::OutOfRoom) {
+        const bool grown = anyLane(state, [&](auto& lane, size_t i) __attribute__((always_inline)) {
+            if (i != stop.lane) return false;
+            ByteBuffer& out = *lanes[i].out;
+            out.resizeUninitialized(static_cast<size_t>(lane.window.to - out.data()));
+            if (!out.tryReserveExtra(STEP_ROOM)) return false;
+            lane.window = OutputWindow(out, lanes[i].streamStart);
+            return true;
+        });
+        if (!grown) break;
+        stop = decodeSteps<Bmi2, N>(state);
     }
-    out.resizeUninitialized(static_cast<size_t>(window.to - out.data()));
-    if (Bmi2 == cpuHasBmi2()) fastLoopBytes += out.size() - startSize;
-    bits.store(reader);
-    return stop == Stop::EndOfBlock ? FastResult::EndOfBlock : FastResult::HandOver;
+    anyLane(state, [&lanes, &startSize](auto& lane, size_t i) __attribute__((always_inline)) {
+        ByteBuffer& out = *lanes[i].out;
+        out.resizeUninitialized(static_cast<size_t>(lane.window.to - out.data()));
+        if (Bmi2 == cpuHasBmi2()) {
+            fastLoopCounts.bytes += out.size() - startSize[i];
+        }
+        lane.bits.store(*lanes[i].reader);
+        return false;
+    });
+    return {stop.lane, stop.stop == Stop::EndOfBlock ? FastResult::EndOfBlock : FastResult::HandOver};
 }
 
-FastResult decodeBlockPortable(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                               const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode) {
-    return decodeBlockLoop<false>(reader, out, streamStart, literalCode, distanceCode);
+// Each lane count gets a function of its own, so that neither loop's
+// register allocation is shaped by the other's.
+template <size_t N>
+FastStop decodeLanesPortable(std::span<const FastLane, N> lanes) {
+    return decodeLanes<false, N>(lanes);
 }
 
 #ifdef KORVANE_HAS_BMI2_VARIANT
 
 // The same loop compiled for BMI2's flag-free shifts and bit extraction,
 // picked at run time on CPUs that have them.
-__attribute__((target("bmi2"))) FastResult decodeBlockBmi2(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                                                           const FastLiteralCode& literalCode,
-                                                           const FastDistanceCode& distanceCode) {
-    return decodeBlockLoop<true>(reader, out, streamStart, literalCode, distanceCode);
+template <size_t N>
+__attribute__((target("bmi2"))) FastStop decodeLanesBmi2(std::span<const FastLane, N> lanes) {
+    return decodeLanes<true, N>(lanes);
 }
 #endif
 
-}  // namespace
-
-namespace {
-
-FastResult decodeBlockVariant(BitReader& reader, ByteBuffer& out, size_t streamStart,
-                              const FastLiteralCode& literalCode, const FastDistanceCode& distanceCode,
-                              FastVariant variant) {
+template <size_t N>
+FastStop decodeLanesVariant(std::span<const FastLane, N> lanes, FastVariant variant) {
 #ifdef KORVANE_HAS_BMI2_VARIANT
-    if (cpuHasBmi2() && variant == FastVariant::Best)
-        return decodeBlockBmi2(reader, out, streamStart, literalCode, distanceCode);
+    if (cpuHasBmi2() && variant == FastVariant::Best) return decodeLanesBmi2<N>(lanes);
 #endif
     (void)variant;
-    return decodeBlockPortable(reader, out, streamStart, literalCode, distanceCode);
+    return decodeLanesPortable<N>(lanes);
+}
+
+FastStop decodeLanesVariant(std::span<const FastLane> lanes, FastVariant variant) {
+    if (lanes.size() == 2) return decodeLanesVariant<2>(lanes.first<2>(), variant);
+    return decodeLanesVariant<1>(lanes.first<1>(), variant);
 }
 
 // The loop stops short of the end of the input, since it loads whole words
@@ -395,27 +462,36 @@ static_assert(BitBuffer::START_BYTES <= TAIL_BYTES);
 
 }  // namespace
 
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
-                           const FastDistanceCode& distanceCode, FastVariant variant) {
-    FastResult result = decodeBlockVariant(reader, out, streamStart, literalCode, distanceCode, variant);
+FastStop decodeBlocksFast(std::span<const FastLane> lanes, FastVariant variant) {
+    FastStop stop = decodeLanesVariant(lanes, variant);
+    BitReader& reader = *lanes[0].reader;
     const uint64_t left = reader.size - reader.bytePos;
-    if (result == FastResult::EndOfBlock || left > TAIL_BYTES) return result;
+    if (stop.lane != 0 || stop.result == FastResult::EndOfBlock || left > TAIL_BYTES) return stop;
 
-    // The last bytes are decoded from a copy followed by zeros. What that
-    // decodes stands only if no symbol took a padding bit; otherwise it is
-    // undone, and the bit-at-a-time decoder fails from here as it must.
+    // The first lane's last bytes are decoded from a copy followed by zeros.
+    // What that decodes stands only if no symbol took a padding bit;
+    // otherwise it is undone, and the bit-at-a-time decoder fails from here
+    // as it must.
     std::array<uint8_t, TAIL_BYTES + TAIL_PADDING> tail{};
     std::memcpy(tail.data(), reader.data + reader.bytePos, left);
     BitReader padded{tail.data(), left + TAIL_PADDING, 0, reader.bitPos};
-    const size_t before = out.size();
-    result = decodeBlockVariant(padded, out, streamStart, literalCode, distanceCode, variant);
+    FastLane lane = lanes[0];
+    lane.reader = &padded;
+    const size_t before = lane.out->size();
+    stop = decodeLanesVariant({&lane, 1}, variant);
     if (padded.bytePos * 8 + static_cast<uint64_t>(padded.bitPos) > left * 8) {
-        out.resizeUninitialized(before);
-        return FastResult::HandOver;
+        lane.out->resizeUninitialized(before);
+        return {0, FastResult::HandOver};
     }
     reader.bytePos += padded.bytePos;
     reader.bitPos = padded.bitPos;
-    return result;
+    return stop;
+}
+
+FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
+                           const FastDistanceCode& distanceCode, FastVariant variant) {
+    const FastLane lane{&reader, &out, streamStart, &literalCode, &distanceCode};
+    return decodeBlocksFast({&lane, 1}, variant).result;
 }
 
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode) {
@@ -465,7 +541,7 @@ bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeL
     return true;
 }
 
-uint64_t takeFastLoopBytes() { return std::exchange(fastLoopBytes, 0); }
+FastLoopCounts takeFastLoopCounts() { return std::exchange(fastLoopCounts, {}); }
 
 namespace {
 template <class Code>

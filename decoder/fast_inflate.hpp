@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "bit_reader.hpp"
 #include "byte_buffer.hpp"
@@ -24,15 +25,42 @@ enum class FastResult { EndOfBlock, HandOver };
 // Portable the one for any CPU (so that tests cover it everywhere).
 enum class FastVariant { Best, Portable };
 
-// Decodes a Huffman-coded block's symbols from the reader's position, appending
-// to `out`. Copies may reach back to out[streamStart] and no further.
+// A stream in a Huffman-coded block, as the symbol loop sees it: it reads from
+// the reader's position and appends to `out`, whose bytes from streamStart on
+// are the stream's history that copies may reach back into.
+struct FastLane {
+    BitReader* reader;
+    ByteBuffer* out;
+    size_t streamStart;
+    const FastLiteralCode* literalCode;
+    const FastDistanceCode* distanceCode;
+};
+
+// Which lane stopped, and whether at the end of its block.
+struct FastStop {
+    size_t lane;
+    FastResult result;
+};
+
+// Decodes the blocks of one or two lanes, which write to different buffers,
+// until one of them stops; the other then stands at a symbol boundary, ready
+// to go on. Only the first lane is decoded up to the very end of its input.
+FastStop decodeBlocksFast(std::span<const FastLane> lanes, FastVariant variant = FastVariant::Best);
+
+// decodeBlocksFast for one lane.
 FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
                            const FastDistanceCode& distanceCode, FastVariant variant = FastVariant::Best);
 
-// Bytes the fast symbol loop, in its variant for the running CPU, has written
-// in this thread since the last call, so that tests can tell that decoding
-// takes the fast path, and the right variant of it.
-uint64_t takeFastLoopBytes();
+// What the fast symbol loop did in this thread since the last call: bytes
+// written (by the variant for the running CPU, so that tests can tell that
+// decoding takes the fast path, and the right variant of it), how many of
+// them copies wrote, and how many literals two lanes decoded together.
+struct FastLoopCounts {
+    uint64_t bytes = 0;
+    uint64_t copied = 0;
+    uint64_t pairedLiterals = 0;
+};
+FastLoopCounts takeFastLoopCounts();
 
 // Reads a dynamic block's code lengths. On false the reader has not moved and
 // readDynamicLengths must read them instead. `codeLengthCode` is scratch

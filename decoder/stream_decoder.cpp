@@ -29,12 +29,45 @@ ByteBuffer StreamDecoder::decode(const uint8_t* data, size_t size) {
 }
 
 void StreamDecoder::decodeAppend(const uint8_t* data, size_t size, ByteBuffer& out) {
-    streamStart_ = out.size();
-    BitReader reader{data, size, 0, 0};
+    start(data, size, out, watcher_);
+    finish();
+}
+
+void StreamDecoder::start(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher,
+                          bool reserve) {
+    reader_ = {data, size, 0, 0};
+    out_ = &out;
+    watcher_ = watcher;
+    streamStart_ = shown_ = out.size();
+    phase_ = Phase::BlockHeader;
+    paused_ = failed_ = false;
+    codedBits = codedBytes = 0;
+    if (reserve) out.reserveAhead(initialReserve(size));
+}
+
+void StreamDecoder::finish(StreamDecoder* partner) {
+    paused_ = false;
     try {
-        out.reserveAhead(initialReserve(size));
-        decodeBlocks(reader, out);
+        while (phase_ != Phase::Done) {
+            if (phase_ == Phase::BlockHeader) {
+                readBlockHeader();
+                continue;
+            }
+            if (!decodeFast(partner)) {
+                HuffmanTable literalTable;
+                HuffmanTable distanceTable;
+                if (fixedBlock_) buildFixedTables();
+                if (!fixedBlock_) {
+                    literalTable.build(dynamicLengths_.literal());
+                    distanceTable.build(dynamicLengths_.distance());
+                }
+                decodeHuffmanBlock(reader_, *out_, fixedBlock_ ? fixedLitLen : literalTable,
+                                   fixedBlock_ ? fixedDist : distanceTable);
+            }
+            endBlock();
+        }
     } catch (...) {
+        ByteBuffer& out = *out_;
         const size_t decoded = out.size() - streamStart_;
         out.resizeUninitialized(streamStart_);
         if (watcher_ != nullptr) watcher_->cutBack(streamStart_);
@@ -46,28 +79,68 @@ void StreamDecoder::decodeAppend(const uint8_t* data, size_t size, ByteBuffer& o
     }
 }
 
-void StreamDecoder::decodeBlocks(BitReader& reader, ByteBuffer& out) {
-    for (;;) {
-        const size_t blockStart = out.size();
-        const uint32_t final = readBits(reader, 1);
-        const uint32_t type = readBits(reader, 2);
-        if (type == 0)
-            copyStoredBlock(reader, out);
-        else if (type == 1)
-            decodeFixedBlock(reader, out);
-        else if (type == 2)
-            decodeDynamicBlock(reader, out);
-        else
-            throwDecodeError(INVALID_BLOCK_TYPE);
-        if (watcher_ != nullptr) watcher_->appended(out.data(), blockStart, out.size());
-        if (final == 1) {
-            bytesConsumed = reader.bytePos + (reader.bitPos > 0 ? 1 : 0);
-            return;
+void StreamDecoder::moveOnto(ByteBuffer& out, OutputWatcher* watcher) {
+    const size_t start = out.size();
+    out.append(out_->data() + streamStart_, out_->size() - streamStart_);
+    out_ = &out;
+    streamStart_ = start;
+    watcher_ = watcher;
+    if (watcher_ != nullptr && out.size() > start) watcher_->appended(out.data(), start, out.size());
+    shown_ = out.size();
+}
+
+void StreamDecoder::readBlockHeader() {
+    finalBlock_ = readBits(reader_, 1) == 1;
+    const uint32_t type = readBits(reader_, 2);
+    literalCode_ = nullptr;
+    distanceCode_ = nullptr;
+    fixedBlock_ = type == 1;
+    codedBlock_ = type != 0;
+    if (type == 0) {
+        copyStoredBlock();
+        endBlock();
+        return;
+    }
+    if (type == 1) {
+        if (path_ != Path::Reference) {
+            literalCode_ = &fixedLiteralCode();
+            distanceCode_ = &fixedDistanceCode();
         }
+    } else if (type == 2) {
+        if (path_ == Path::Reference || !readDynamicLengthsFast(reader_, dynamicLengths_, fastCodeLengthCode_))
+            readDynamicLengths(reader_, dynamicLengths_);
+        // Over-subscribed codes, which no real compressor writes, stay with
+        // the bit-at-a-time decoder.
+        if (path_ != Path::Reference && fastDistanceCode_.build(dynamicLengths_.distance()) &&
+            fastLiteralCode_.build(dynamicLengths_.literal())) {
+            literalCode_ = &fastLiteralCode_;
+            distanceCode_ = &fastDistanceCode_;
+        }
+    } else {
+        throwDecodeError(INVALID_BLOCK_TYPE);
+    }
+    phase_ = Phase::HuffmanBlock;
+    blockStartBit_ = reader_.bytePos * 8 + static_cast<uint64_t>(reader_.bitPos);
+    blockStartByte_ = out_->size() - streamStart_;
+}
+
+void StreamDecoder::endBlock() {
+    if (codedBlock_) {
+        codedBits += reader_.bytePos * 8 + static_cast<uint64_t>(reader_.bitPos) - blockStartBit_;
+        codedBytes += out_->size() - streamStart_ - blockStartByte_;
+    }
+    if (watcher_ != nullptr) watcher_->appended(out_->data(), shown_, out_->size());
+    shown_ = out_->size();
+    phase_ = Phase::BlockHeader;
+    if (finalBlock_) {
+        bytesConsumed = reader_.bytePos + (reader_.bitPos > 0 ? 1 : 0);
+        phase_ = Phase::Done;
     }
 }
 
-void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
+void StreamDecoder::copyStoredBlock() {
+    BitReader& reader = reader_;
+    ByteBuffer& out = *out_;
     if (reader.bitPos > 0) {
         ++reader.bytePos;
         reader.bitPos = 0;
@@ -102,34 +175,32 @@ void StreamDecoder::copyStoredBlock(BitReader& reader, ByteBuffer& out) const {
     if (count < len) throwDecodeError(UNEXPECTED_END);
 }
 
-bool StreamDecoder::decodeFast(BitReader& reader, ByteBuffer& out, const FastLiteralCode& literalCode,
-                               const FastDistanceCode& distanceCode) const {
+bool StreamDecoder::decodeFast(StreamDecoder* partner) {
+    if (literalCode_ == nullptr) return false;
     const FastVariant variant = path_ == Path::FastPortable ? FastVariant::Portable : FastVariant::Best;
-    return decodeBlockFast(reader, out, streamStart_, literalCode, distanceCode, variant) == FastResult::EndOfBlock;
+    for (;;) {
+        const bool together = partner != nullptr && !partner->paused_ && partner->phase_ == Phase::HuffmanBlock;
+        const std::array<FastLane, 2> lanes{lane(), together ? partner->lane() : FastLane{}};
+        const FastStop stop = decodeBlocksFast(std::span(lanes).first(together ? 2 : 1), variant);
+        if (stop.lane == 0 || !together) return stop.result == FastResult::EndOfBlock;
+        partner->goOnAhead(stop.result);
+    }
 }
 
-void StreamDecoder::decodeFixedBlock(BitReader& reader, ByteBuffer& out) {
-    if (path_ != Path::Reference && decodeFast(reader, out, fixedLiteralCode(), fixedDistanceCode())) return;
-    buildFixedTables();
-    decodeHuffmanBlock(reader, out, fixedLitLen, fixedDist);
+void StreamDecoder::goOnAhead(FastResult result) noexcept {
+    paused_ = true;
+    if (result != FastResult::EndOfBlock) return;
+    endBlock();
+    readAhead();
 }
 
-void StreamDecoder::decodeDynamicBlock(BitReader& reader, ByteBuffer& out) {
-    if (path_ == Path::Reference || !readDynamicLengthsFast(reader, dynamicLengths_, fastCodeLengthCode_))
-        readDynamicLengths(reader, dynamicLengths_);
-    const auto literalLengths = dynamicLengths_.literal();
-    const auto distanceLengths = dynamicLengths_.distance();
-
-    // Over-subscribed codes, which no real compressor writes, stay with the
-    // bit-at-a-time decoder; so does whatever the fast loop hands over.
-    if (path_ != Path::Reference && fastDistanceCode_.build(distanceLengths) &&
-        fastLiteralCode_.build(literalLengths) && decodeFast(reader, out, fastLiteralCode_, fastDistanceCode_))
-        return;
-    HuffmanTable literalTable;
-    HuffmanTable distanceTable;
-    literalTable.build(literalLengths);
-    distanceTable.build(distanceLengths);
-    decodeHuffmanBlock(reader, out, literalTable, distanceTable);
+void StreamDecoder::readAhead() noexcept {
+    try {
+        while (phase_ == Phase::BlockHeader) readBlockHeader();
+        paused_ = phase_ != Phase::HuffmanBlock || literalCode_ == nullptr;
+    } catch (...) {
+        paused_ = failed_ = true;
+    }
 }
 
 void StreamDecoder::buildFixedTables() {

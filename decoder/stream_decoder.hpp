@@ -7,6 +7,7 @@
 #include "byte_buffer.hpp"
 #include "dynamic_tables.hpp"
 #include "fast_code.hpp"
+#include "fast_inflate.hpp"
 #include "huffman_table.hpp"
 #include "output_watcher.hpp"
 
@@ -26,6 +27,9 @@ public:
     HuffmanTable fixedDist;
     bool fixedTablesBuilt = false;
     uint64_t bytesConsumed = 0;  // input bytes used, a partly read last byte included
+    // Input bits and output bytes of the stream's finished Huffman-coded blocks.
+    uint64_t codedBits = 0;
+    uint64_t codedBytes = 0;
 
     // Decodes the stream into a new buffer.
     ByteBuffer decode(const uint8_t* data, size_t size);
@@ -35,6 +39,26 @@ public:
     // `out` is cut back to what it held (and the watcher told); when the
     // output cannot grow, the error is an OutputTooLarge.
     void decodeAppend(const uint8_t* data, size_t size, ByteBuffer& out);
+
+    // decodeAppend in steps, so that a second stream can be decoded alongside:
+    // start() sets the decoder on a stream, with the watcher to show it to and
+    // address space reserved ahead or not, and finish() decodes the rest.
+    // While both are in Huffman-coded blocks, finish() takes `partner` along
+    // in the symbol loop. The partner never fails, prints or shows its bytes:
+    // where it meets anything but a plain block it stops and waits (paused()),
+    // an error in its block headers makes it failed(), and whatever it meets
+    // is met again, in order, when it is finished in turn.
+    void start(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher, bool reserve = true);
+    void finish(StreamDecoder* partner = nullptr);
+    // Readies a partner: reads block headers (stored blocks whole) up to its
+    // first Huffman-coded block. Never throws: an error makes it failed().
+    void readAhead() noexcept;
+    [[nodiscard]] bool paused() const { return paused_; }
+    [[nodiscard]] bool failed() const { return failed_; }
+    // Moves what the stream has decoded so far onto the end of `out`, where it
+    // goes on, and shows it to `watcher`. Throws std::bad_alloc when `out`
+    // cannot grow, leaving `out` as it was.
+    void moveOnto(ByteBuffer& out, OutputWatcher* watcher);
 
     // Builds the fixed-code tables the first time a block of this stream needs them.
     void buildFixedTables();
@@ -47,18 +71,37 @@ public:
 private:
     friend struct DecoderTesting;  // picks the path in tests (testing.hpp)
     enum class Path : uint8_t { Fast, FastPortable, Reference };
+    // Where the stream stands: before a block header, inside a Huffman-coded
+    // block (at a symbol boundary), or past its last block.
+    enum class Phase : uint8_t { BlockHeader, HuffmanBlock, Done };
 
-    void decodeBlocks(BitReader& reader, ByteBuffer& out);
-    void copyStoredBlock(BitReader& reader, ByteBuffer& out) const;
-    void decodeFixedBlock(BitReader& reader, ByteBuffer& out);
-    void decodeDynamicBlock(BitReader& reader, ByteBuffer& out);
-    // Runs the fast symbol loop; true when it finished the block.
-    bool decodeFast(BitReader& reader, ByteBuffer& out, const FastLiteralCode& literalCode,
-                    const FastDistanceCode& distanceCode) const;
+    void readBlockHeader();
+    void endBlock();
+    void copyStoredBlock();
+    // Runs the fast symbol loop over the rest of the block; true when it
+    // finished it.
+    bool decodeFast(StreamDecoder* partner);
+    // The partner's turn after it stopped in the symbol loop.
+    void goOnAhead(FastResult result) noexcept;
+    [[nodiscard]] FastLane lane() { return {&reader_, out_, streamStart_, literalCode_, distanceCode_}; }
 
     Path path_ = Path::Fast;
     OutputWatcher* watcher_;
-    size_t streamStart_ = 0;  // where this stream's output begins in `out`
+    BitReader reader_;
+    ByteBuffer* out_ = nullptr;
+    size_t streamStart_ = 0;  // where this stream's output begins in `out_`
+    size_t shown_ = 0;        // the watcher has seen out_[0, shown_)
+    Phase phase_ = Phase::Done;
+    bool finalBlock_ = false;
+    bool fixedBlock_ = false;  // the block in hand uses the fixed code
+    bool codedBlock_ = false;  // the block in hand is Huffman-coded
+    uint64_t blockStartBit_ = 0;
+    size_t blockStartByte_ = 0;  // counted from streamStart_
+    bool paused_ = false;
+    bool failed_ = false;
+    // The block's fast codes; null when only the bit-at-a-time decoder runs it.
+    const FastLiteralCode* literalCode_ = nullptr;
+    const FastDistanceCode* distanceCode_ = nullptr;
     // Fast-path state, kept between blocks so its storage is reused.
     DynamicLengths dynamicLengths_;
     FastLiteralCode fastLiteralCode_;

@@ -26,6 +26,10 @@ ByteBuffer zlibDecompress(const uint8_t* data, size_t size, size_t& consumed);
 // if given, is shown the new bytes after each DEFLATE block, and told of a cut.
 size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher = nullptr);
 
+// What is wrong with the zlib header at data[0, size), if anything: the
+// message of the error decoding would fail with there, or nullptr.
+const char* zlibHeaderError(const uint8_t* data, size_t size);
+
 class StreamDecoder;
 // zlibDecompressAppend with a decoder of the caller's.
 size_t zlibDecompressAppend(const uint8_t* data, size_t size, ByteBuffer& out, StreamDecoder& decoder);
