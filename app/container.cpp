@@ -27,7 +27,7 @@ StreamSequence::Next guessNext(std::span<const uint8_t> file, uint64_t streamSta
             const uint64_t header = static_cast<uint64_t>(at - file.data()) - MAGIC_OFFSET;
             if (header + BLOCK_HEADER_SIZE >= file.size()) break;
             const uint64_t next = header + BLOCK_HEADER_SIZE;
-            return {file.data() + next, static_cast<size_t>(file.size() - next), static_cast<size_t>(header - streamStart)};
+            return {file.data() + next, static_cast<size_t>(file.size() - next)};
         }
         ++at;
     }
@@ -62,8 +62,8 @@ std::optional<ByteBuffer> scanContainer(std::span<const uint8_t> fileData, Outpu
             // The span runs to the end of the file: the stream's own end says
             // where the next header starts. Decoding appends straight onto the
             // joined bytes, which saves a copy of every block's output.
-            const size_t consumed = streams.decodeAppend(fileData.data() + streamStart, fileSize - streamStart,
-                                                         guessNext(fileData, streamStart));
+            const auto next = streams.wantsNext() ? guessNext(fileData, streamStart) : StreamSequence::Next{};
+            const size_t consumed = streams.decodeAppend(fileData.data() + streamStart, fileSize - streamStart, next);
             console::out("Block ", blockCount, ": decompressed ", joined.size() - before, " bytes");
             offset = streamStart + consumed;
         } catch (const std::exception& error) {

@@ -208,6 +208,7 @@ fi
 echo
 echo "== decoder-bench: $repetitions repetitions, medians: decoded MB per CPU second and CPU time per stream"
 echo "   libdeflate-raw decodes the DEFLATE data without the zlib frame, so, like korvane, checks no Adler-32."
+echo "   korvane decodes the next stream alongside on literal-heavy data, as the program does; korvane-one-lane never"
 echo "   NAME-setup: the streams' dynamic first blocks cut to their header and end-of-block code; the time"
 echo "   per stream there is what one block's set-up (code lengths read, tables built) costs"
 filter=$(IFS='|'; echo "${large[*]}")
@@ -231,10 +232,10 @@ awk -F, -v order="${large[*]}" '
   }
   END {
     printf "%-18s %-14s %11s %12s %7s %10s\n", "input", "decoder", "median MB/s", "us/stream", "cv %", "time K/x"
-    n = split(order, names, " "); split("korvane libdeflate-raw", progs, " ")
+    n = split(order, names, " "); split("korvane korvane-one-lane libdeflate-raw", progs, " ")
     for (i = 1; i <= n; ++i)
       for (setup = 0; setup <= 1; ++setup)
-        for (j = 1; j <= 2; ++j) {
+        for (j = 1; j <= 3; ++j) {
           f = names[i] (setup ? "-setup" : ""); p = progs[j]
           if (setup && !((f, "korvane") in per)) continue
           if (!((f, p) in per)) { printf "%-18s %-14s %11s\n", j == 1 ? f : "", p, "failed"; continue }

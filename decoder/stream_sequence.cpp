@@ -20,29 +20,31 @@ constexpr uint64_t LITERAL_HEAVY_BITS_PER_BYTE = 2;
 StreamSequence::StreamSequence(ByteBuffer& out, OutputWatcher* watcher) : out_(out), watcher_(watcher) {}
 
 size_t StreamSequence::decodeAppend(const uint8_t* data, size_t size, Next next) {
-    const bool guessed = data == aheadData_ && !ahead_->failed();
+    const bool guessed = isAhead(data, size);
     try {
         decodeCurrent(data, size, next);
     } catch (const std::bad_alloc&) {
         // Out of memory while work ahead held some: decoded again without it.
-        aheadData_ = nullptr;
+        aheadSpan_ = {};
         const bool aheadHeld = guessed || aheadOut_.capacity() > 0;
         aheadOut_ = ByteBuffer();
         if (!aheadHeld) throw;
         current_->start(data + ZLIB_HEADER_SIZE, size - ZLIB_HEADER_SIZE, out_, watcher_);
         current_->finish();
     } catch (...) {
-        aheadData_ = nullptr;
+        aheadSpan_ = {};
         throw;
     }
-    const size_t consumed = current_->bytesConsumed + ZLIB_FRAME_SIZE;
     literalHeavy_ = current_->codedBytes > 0 && current_->codedBits >= LITERAL_HEAVY_BITS_PER_BYTE * current_->codedBytes;
-    if (consumed != next.consumed) aheadData_ = nullptr;
-    return consumed;
+    return current_->bytesConsumed + ZLIB_FRAME_SIZE;
+}
+
+bool StreamSequence::isAhead(const uint8_t* data, size_t size) const {
+    return data == aheadSpan_.data && size == aheadSpan_.size && !ahead_->failed();
 }
 
 void StreamSequence::decodeCurrent(const uint8_t* data, size_t size, Next next) {
-    if (data == aheadData_ && !ahead_->failed()) {
+    if (isAhead(data, size)) {
         std::swap(current_, ahead_);
         current_->moveOnto(out_, watcher_);
     } else {
@@ -50,16 +52,16 @@ void StreamSequence::decodeCurrent(const uint8_t* data, size_t size, Next next) 
         current_->start(data + ZLIB_HEADER_SIZE, size - ZLIB_HEADER_SIZE, out_, watcher_);
     }
     aheadOut_.clear();
-    aheadData_ = nullptr;
+    aheadSpan_ = {};
     startAhead(next);
-    current_->finish(aheadData_ != nullptr ? ahead_.get() : nullptr);
+    current_->finish(aheadSpan_.data != nullptr ? ahead_.get() : nullptr);
 }
 
 void StreamSequence::startAhead(Next next) {
-    if (!literalHeavy_ || next.data == nullptr || zlibHeaderError(next.data, next.size) != nullptr) return;
+    if (!wantsNext() || next.data == nullptr || zlibHeaderError(next.data, next.size) != nullptr) return;
     ahead_->start(next.data + ZLIB_HEADER_SIZE, next.size - ZLIB_HEADER_SIZE, aheadOut_, nullptr, false);
     ahead_->readAhead();
-    if (!ahead_->failed()) aheadData_ = next.data;
+    if (!ahead_->failed()) aheadSpan_ = next;
 }
 
 }  // namespace korvane

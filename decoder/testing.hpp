@@ -11,6 +11,7 @@
 #include "fast_inflate.hpp"
 #include "output_watcher.hpp"
 #include "stream_decoder.hpp"
+#include "stream_sequence.hpp"
 #include "zlib_decompress.hpp"
 
 namespace korvane {
@@ -25,6 +26,12 @@ struct DecoderTesting {
         decoder.path_ = path == DecodePath::Reference      ? StreamDecoder::Path::Reference
                         : path == DecodePath::FastPortable ? StreamDecoder::Path::FastPortable
                                                            : StreamDecoder::Path::Fast;
+    }
+    // The path for both lanes; a guess, when given, is always followed.
+    static void setPath(StreamSequence& sequence, DecodePath path) {
+        setPath(*sequence.current_, path);
+        setPath(*sequence.ahead_, path);
+        sequence.alwaysAhead_ = true;
     }
 };
 

@@ -127,26 +127,38 @@ TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
 #endif
     if (limits.empty()) GTEST_SKIP() << "no memory limit can be set here";
 
-    // A stream that decodes to zeros, four times the limit: a literal, then copies of 258 at distance 1.
-    deflate_writer::BitWriter stream = deflate_writer::zlibHeader();
-    auto body = deflate_writer::fixedBlock(stream, true).literal(0);
-    for (uint64_t done = 1; done + 258 <= 4 * LIMIT; done += 258) body.copy(258, 1);
-    body.end();
-    const Bytes bomb = tessel::blockHeader(1) + stream.bytes(Bytes(4, 0)).data();
-    put("bomb.tessel", bomb);
-    for (const auto& [name, options, allowed] : limits) {
-        SCOPED_TRACE(name);
-        const RunResult result = runProgram(dir_, {"bomb.tessel"}, options);
-        EXPECT_EQ(result.out, reportStart("bomb.tessel", "bomb.png", bomb.size()));
-        EXPECT_EQ(result.status, 1);
-        // The count depends on what else the process holds: decoding gets most of the way, short of the limit.
-        const std::string before = "Decompression error in block 1: out of memory after ", after = " decoded bytes\n";
-        ASSERT_TRUE(result.err.starts_with(before) && result.err.ends_with(after)) << result.err;
-        const std::string count = result.err.substr(before.size(), result.err.size() - before.size() - after.size());
-        ASSERT_TRUE(!count.empty() && std::all_of(count.begin(), count.end(), ::isdigit)) << result.err;
-        EXPECT_GT(std::stoull(count), allowed / 2);
-        EXPECT_LT(std::stoull(count), allowed);
-    }
+    // Streams that decode to `size` zeros: a literal, then copies of 258 at distance 1.
+    const auto zeros = [](uint64_t size) {
+        deflate_writer::BitWriter stream = deflate_writer::zlibHeader();
+        auto body = deflate_writer::fixedBlock(stream, true).literal(0);
+        for (uint64_t done = 1; done < size; done += 258) body.copy(static_cast<int>(std::min<uint64_t>(258, size - done)), 1);
+        body.end();
+        return stream.bytes(Bytes(4, 0)).data();
+    };
+    // A bomb, four times the limit, alone and after a stream that fits: the
+    // bomb, decoded ahead, takes the memory that stream needs, which is then
+    // decoded again alone, before the bomb fails as it would alone.
+    const uint64_t FIRST = LIMIT / 4;
+    const Bytes bomb = tessel::blockHeader(1) + zeros(4 * LIMIT);
+    const Bytes lateBomb = tessel::makeContainer(std::vector{zeros(FIRST), zeros(4 * LIMIT)});
+    for (const auto& [name, options, allowed] : limits)
+        for (const auto& [file, first] : {std::pair{bomb, uint64_t{0}}, {lateBomb, FIRST}}) {
+            SCOPED_TRACE(name + (first == 0 ? ", alone" : ", second"));
+            put("bomb.tessel", file);
+            const RunResult result = runProgram(dir_, {"bomb.tessel"}, options);
+            EXPECT_EQ(result.out, reportStart("bomb.tessel", "bomb.png", file.size()) +
+                                      (first == 0 ? "" : "Block 1: decompressed " + std::to_string(first) + " bytes\n"));
+            EXPECT_EQ(result.status, 1);
+            // The count depends on what else the process holds: decoding gets most of the way, short of the limit.
+            const std::string before = "Decompression error in block " + std::string(first == 0 ? "1" : "2") +
+                                       ": out of memory after ",
+                              after = " decoded bytes\n";
+            ASSERT_TRUE(result.err.starts_with(before) && result.err.ends_with(after)) << result.err;
+            const std::string count = result.err.substr(before.size(), result.err.size() - before.size() - after.size());
+            ASSERT_TRUE(!count.empty() && std::all_of(count.begin(), count.end(), ::isdigit)) << result.err;
+            EXPECT_GT(std::stoull(count), allowed / 2 - first);
+            EXPECT_LT(std::stoull(count), allowed);
+        }
 #ifndef __SANITIZE_ADDRESS__
     // A file larger than the limit, which takes no disk as a sparse file.
     fs::resize_file(path("bomb.tessel"), LIMIT * 2);
@@ -225,6 +237,18 @@ ContainerCase splitInsideOneStream() {
     return decoded("SplitInsideOneStream", containerOf({tessel::zlibCompressPieces(bytesOf(data), pieces)}), {data}, 2);
 }
 
+// The next block's stream, guessed by the first magic after a stream's start
+// and decoded ahead, shows only where the guess was right: stored data may
+// hold the magic, even a whole container, and a stream that fails fails
+// whatever follows it.
+ContainerCase magicInStoredData(const char* name, const Bytes& stored) {
+    const std::string text(stored.begin(), stored.end());
+    const auto signature = text.find(SIG);
+    return decoded(name, containerOf({tessel::zlibCompress(stored, {.level = 0}), compress(PNG_BODY)}),
+                   {text, PNG_BODY}, signature == std::string::npos ? text.size() : signature);
+}
+const std::string MAGIC_TEXT(korvane::MAGIC);
+
 // A header is looked at only with a byte after it; bytes after the last stream
 // that start no block are ignored; the trailer is counted, never read.
 // DistanceBeforeOutput: a fixed-code block opening with length 257, distance 0.
@@ -243,7 +267,12 @@ INSTANTIATE_TEST_SUITE_P(
                 {"", "", PNG_BODY}, 0),
         search("NothingDecoded", {"", ""}, std::nullopt), search("FirstOfTwo", {"ab" + SIG + "mid", SIG + "end"}, 2),
         search("SplitAroundEmptyBlock", {"ab" + SIG.substr(0, 5), "", SIG.substr(5) + "body"}, 2),
-        splitInsideOneStream(), shippedSample()),
+        splitInsideOneStream(), shippedSample(),
+        magicInStoredData("MagicInStoredData", bytesOf("0123" + MAGIC_TEXT + std::string(40, 'x') + MAGIC_TEXT)),
+        magicInStoredData("ContainerInStoredData", EXAMPLE + EXAMPLE),
+        ContainerCase{"FailingStreamBeforeAGoodOne",
+                      containerOf({{0x78, 0x01, 0x03, 0x02, 0x00, 0, 0, 0, 0}, compress(PNG_BODY)}), "",
+                      "Decompression error in block 1: Invalid distance\n", {}}),
     [](const auto& param) { return std::string(std::get<0>(param.param)); });
 
 // Every line is flushed as printed: a run killed writing the output (by the
