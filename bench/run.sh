@@ -231,16 +231,16 @@ awk -F, -v order="${large[*]}" '
     if (stat == "cv") cv[input, program] = $pcol
   }
   END {
-    printf "%-18s %-14s %11s %12s %7s %10s\n", "input", "decoder", "median MB/s", "us/stream", "cv %", "time K/x"
+    printf "%-18s %-16s %11s %12s %7s %10s\n", "input", "decoder", "median MB/s", "us/stream", "cv %", "time K/x"
     n = split(order, names, " "); split("korvane korvane-one-lane libdeflate-raw", progs, " ")
     for (i = 1; i <= n; ++i)
       for (setup = 0; setup <= 1; ++setup)
         for (j = 1; j <= 3; ++j) {
           f = names[i] (setup ? "-setup" : ""); p = progs[j]
           if (setup && !((f, "korvane") in per)) continue
-          if (!((f, p) in per)) { printf "%-18s %-14s %11s\n", j == 1 ? f : "", p, "failed"; continue }
+          if (!((f, p) in per)) { printf "%-18s %-16s %11s\n", j == 1 ? f : "", p, "failed"; continue }
           ratio = j == 1 || !((f, "korvane") in per) ? "" : sprintf("%10.2f", per[f, "korvane"] / per[f, p])
           mbs = setup ? "-" : sprintf("%.1f", rate[f, p] / 1e6)
-          printf "%-18s %-14s %11s %12.3f %7.1f %s\n", j == 1 ? f : "", p, mbs, per[f, p] * 1e6, cv[f, p] * 100, ratio
+          printf "%-18s %-16s %11s %12.3f %7.1f %s\n", j == 1 ? f : "", p, mbs, per[f, p] * 1e6, cv[f, p] * 100, ratio
         }
   }' "$work/micro.csv"

@@ -411,9 +411,7 @@ template <bool Bmi2, size_t N>
     anyLane(state, [&lanes, &startSize](auto& lane, size_t i) __attribute__((always_inline)) {
         ByteBuffer& out = *lanes[i].out;
         out.resizeUninitialized(static_cast<size_t>(lane.window.to - out.data()));
-        if (Bmi2 == cpuHasBmi2()) {
-            fastLoopCounts.bytes += out.size() - startSize[i];
-        }
+        if (Bmi2 == cpuHasBmi2()) fastLoopCounts.bytes += out.size() - startSize[i];
         lane.bits.store(*lanes[i].reader);
         return false;
     });
@@ -423,32 +421,26 @@ template <bool Bmi2, size_t N>
 // Each lane count gets a function of its own, so that neither loop's
 // register allocation is shaped by the other's.
 template <size_t N>
-FastStop decodeLanesPortable(std::span<const FastLane, N> lanes) {
-    return decodeLanes<false, N>(lanes);
+FastStop decodeLanesPortable(std::span<const FastLane> lanes) {
+    return decodeLanes<false, N>(lanes.first<N>());
 }
 
 #ifdef KORVANE_HAS_BMI2_VARIANT
-
 // The same loop compiled for BMI2's flag-free shifts and bit extraction,
 // picked at run time on CPUs that have them.
 template <size_t N>
-__attribute__((target("bmi2"))) FastStop decodeLanesBmi2(std::span<const FastLane, N> lanes) {
-    return decodeLanes<true, N>(lanes);
+__attribute__((target("bmi2"))) FastStop decodeLanesBmi2(std::span<const FastLane> lanes) {
+    return decodeLanes<true, N>(lanes.first<N>());
 }
 #endif
-
-template <size_t N>
-FastStop decodeLanesVariant(std::span<const FastLane, N> lanes, FastVariant variant) {
-#ifdef KORVANE_HAS_BMI2_VARIANT
-    if (cpuHasBmi2() && variant == FastVariant::Best) return decodeLanesBmi2<N>(lanes);
-#endif
-    (void)variant;
-    return decodeLanesPortable<N>(lanes);
-}
 
 FastStop decodeLanesVariant(std::span<const FastLane> lanes, FastVariant variant) {
-    if (lanes.size() == 2) return decodeLanesVariant<2>(lanes.first<2>(), variant);
-    return decodeLanesVariant<1>(lanes.first<1>(), variant);
+    const bool two = lanes.size() == 2;
+#ifdef KORVANE_HAS_BMI2_VARIANT
+    if (cpuHasBmi2() && variant == FastVariant::Best) return two ? decodeLanesBmi2<2>(lanes) : decodeLanesBmi2<1>(lanes);
+#endif
+    (void)variant;
+    return two ? decodeLanesPortable<2>(lanes) : decodeLanesPortable<1>(lanes);
 }
 
 // The loop stops short of the end of the input, since it loads whole words
@@ -486,12 +478,6 @@ FastStop decodeBlocksFast(std::span<const FastLane> lanes, FastVariant variant) 
     reader.bytePos += padded.bytePos;
     reader.bitPos = padded.bitPos;
     return stop;
-}
-
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
-                           const FastDistanceCode& distanceCode, FastVariant variant) {
-    const FastLane lane{&reader, &out, streamStart, &literalCode, &distanceCode};
-    return decodeBlocksFast({&lane, 1}, variant).result;
 }
 
 bool readDynamicLengthsFast(BitReader& reader, DynamicLengths& result, FastCodeLengthCode& codeLengthCode) {

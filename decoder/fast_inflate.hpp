@@ -47,14 +47,10 @@ struct FastStop {
 // to go on. Only the first lane is decoded up to the very end of its input.
 FastStop decodeBlocksFast(std::span<const FastLane> lanes, FastVariant variant = FastVariant::Best);
 
-// decodeBlocksFast for one lane.
-FastResult decodeBlockFast(BitReader& reader, ByteBuffer& out, size_t streamStart, const FastLiteralCode& literalCode,
-                           const FastDistanceCode& distanceCode, FastVariant variant = FastVariant::Best);
-
 // What the fast symbol loop did in this thread since the last call: bytes
 // written (by the variant for the running CPU, so that tests can tell that
 // decoding takes the fast path, and the right variant of it), how many of
-// them copies wrote, and how many literals two lanes decoded together.
+// them copies wrote, and how many literals were decoded with two lanes running.
 struct FastLoopCounts {
     uint64_t bytes = 0;
     uint64_t copied = 0;

@@ -46,7 +46,6 @@ void StreamDecoder::start(const uint8_t* data, size_t size, ByteBuffer& out, Out
 }
 
 void StreamDecoder::finish(StreamDecoder* partner) {
-    paused_ = false;
     try {
         while (phase_ != Phase::Done) {
             if (phase_ == Phase::BlockHeader) {
@@ -95,7 +94,6 @@ void StreamDecoder::readBlockHeader() {
     literalCode_ = nullptr;
     distanceCode_ = nullptr;
     fixedBlock_ = type == 1;
-    codedBlock_ = type != 0;
     if (type == 0) {
         copyStoredBlock();
         endBlock();
@@ -125,7 +123,7 @@ void StreamDecoder::readBlockHeader() {
 }
 
 void StreamDecoder::endBlock() {
-    if (codedBlock_) {
+    if (phase_ == Phase::HuffmanBlock) {
         codedBits += reader_.bytePos * 8 + static_cast<uint64_t>(reader_.bitPos) - blockStartBit_;
         codedBytes += out_->size() - streamStart_ - blockStartByte_;
     }

@@ -40,20 +40,17 @@ public:
     // output cannot grow, the error is an OutputTooLarge.
     void decodeAppend(const uint8_t* data, size_t size, ByteBuffer& out);
 
-    // decodeAppend in steps, so that a second stream can be decoded alongside:
-    // start() sets the decoder on a stream, with the watcher to show it to and
-    // address space reserved ahead or not, and finish() decodes the rest.
-    // While both are in Huffman-coded blocks, finish() takes `partner` along
-    // in the symbol loop. The partner never fails, prints or shows its bytes:
-    // where it meets anything but a plain block it stops and waits (paused()),
-    // an error in its block headers makes it failed(), and whatever it meets
-    // is met again, in order, when it is finished in turn.
+    // decodeAppend in steps, so that a second stream can go alongside: start()
+    // sets the decoder on a stream (reserving address space ahead or not),
+    // finish() decodes the rest, taking `partner` along in the symbol loop
+    // while both are in Huffman-coded blocks. The partner never throws,
+    // prints or shows its bytes: it waits where it meets anything else, and
+    // an error in its block headers makes it failed().
     void start(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher, bool reserve = true);
     void finish(StreamDecoder* partner = nullptr);
-    // Readies a partner: reads block headers (stored blocks whole) up to its
-    // first Huffman-coded block. Never throws: an error makes it failed().
+    // Readies a partner: reads its block headers (stored blocks whole) up to
+    // its first Huffman-coded block.
     void readAhead() noexcept;
-    [[nodiscard]] bool paused() const { return paused_; }
     [[nodiscard]] bool failed() const { return failed_; }
     // Moves what the stream has decoded so far onto the end of `out`, where it
     // goes on, and shows it to `watcher`. Throws std::bad_alloc when `out`
@@ -94,7 +91,6 @@ private:
     Phase phase_ = Phase::Done;
     bool finalBlock_ = false;
     bool fixedBlock_ = false;  // the block in hand uses the fixed code
-    bool codedBlock_ = false;  // the block in hand is Huffman-coded
     uint64_t blockStartBit_ = 0;
     size_t blockStartByte_ = 0;  // counted from streamStart_
     bool paused_ = false;

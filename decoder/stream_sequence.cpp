@@ -13,7 +13,7 @@ namespace {
 // Literal-heavy streams take at least this many input bits per byte in their
 // Huffman-coded blocks: a literal takes 7 to 9 bits, a copy a few per byte.
 // Photographs and compressed data do; text and drawings do not.
-constexpr uint64_t LITERAL_HEAVY_BITS_PER_BYTE = 2;
+constexpr uint64_t LITERAL_HEAVY_BITS_PER_BYTE = 3;
 
 }  // namespace
 

@@ -11,21 +11,18 @@
 namespace korvane {
 
 // Decodes zlib streams that lie one after another onto the end of one buffer,
-// each exactly as zlibDecompressAppend would, two at a time where it can.
+// each exactly as zlibDecompressAppend would, two at a time where it can: a
+// caller that can guess the next stream's span names it, and that stream is
+// decoded alongside the current one, on this thread, into storage of its own.
+// Its literals and the current stream's are independent chains of table
+// loads, which a CPU runs side by side.
 //
-// Each call names the current stream and, when the caller can guess it, the
-// span of the next one. That stream is then decoded ahead, alongside the current one, on this thread and
-// into storage of its own: its literals and the current stream's are two
-// independent chains of table loads, which a CPU runs side by side.
-//
-// Work ahead never shows. The next call takes it up only if it names the span
-// guessed, that is, if the current stream ended where the guess said; its bytes join
-// the output, and the watcher sees them, only then. In every other case (a
-// wrong guess, an error in a header ahead) it is thrown away and the stream is
-// decoded again from its start; whatever else it met, it meets again in turn.
-// When memory runs out while work ahead holds some, that work is dropped and
-// the current stream decoded again without it, so that the error stands only
-// where it would for the stream alone.
+// Work ahead never shows. It joins the output (and the watcher sees it) only
+// when the next call names the span guessed, that is, when the current stream
+// ended where the guess said; otherwise it is dropped, and anything it met is
+// met again in turn. When memory runs out while work ahead holds some, the
+// current stream is decoded again without it, so that the error is the one
+// the stream alone would give.
 class StreamSequence {
 public:
     struct Next {
@@ -52,14 +49,13 @@ private:
     OutputWatcher* watcher_;
     std::unique_ptr<StreamDecoder> current_ = std::make_unique<StreamDecoder>();
     std::unique_ptr<StreamDecoder> ahead_ = std::make_unique<StreamDecoder>();
-    // Whether the last stream was literal-heavy (as the first is taken to
-    // be): the streams that decoding ahead speeds up. Elsewhere its own cost
-    // (copying its output into place, the loop's extra checks) outweighs
-    // what it saves. Tests decode ahead whatever the streams.
-    bool literalHeavy_ = true;
+    // Whether the last stream was literal-heavy: only there does decoding
+    // ahead save more than it costs (the copy into place, the loop's extra
+    // checks). Tests decode ahead whatever the data.
+    bool literalHeavy_ = false;
     bool alwaysAhead_ = false;
-    Next aheadSpan_;  // the stream ahead_ decodes, if any
-    ByteBuffer aheadOut_;                 // where it writes
+    Next aheadSpan_;       // the stream ahead_ decodes, if any
+    ByteBuffer aheadOut_;  // where it writes
 };
 
 }  // namespace korvane

@@ -190,8 +190,8 @@ TEST(FastPath, HandsOverInStepWithItsOutput) {
         for (size_t cut = block.size() - 40; cut <= block.size(); ++cut) {
             BitReader reader{block.data(), cut, 0, 3};
             ByteBuffer out;
-            ASSERT_EQ(decodeBlockFast(reader, out, 0, fixedLiteralCode(), fixedDistanceCode(), variant),
-                      FastResult::HandOver);
+            const FastLane lane{&reader, &out, 0, &fixedLiteralCode(), &fixedDistanceCode()};
+            ASSERT_EQ(decodeBlocksFast({&lane, 1}, variant).result, FastResult::HandOver);
             EXPECT_EQ(reader.bytePos * 8 + static_cast<uint64_t>(reader.bitPos), 3 + 8 * out.size())
                 << "cut at " << cut;
             EXPECT_EQ(std::string(out.begin(), out.end()), letters.substr(0, out.size()));
