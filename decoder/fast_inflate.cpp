@@ -279,7 +279,15 @@ struct Lane {
     const FastDistanceCode& distanceCode;
     uint32_t entry;
 
-    [[gnu::always_inline]] [[nodiscard]] bool canStep() const { return bits.canRefill() && window.to <= window.roomEnd; }
+    [[gnu::always_inline]] static Lane start(const FastLane& lane) {
+        BitBuffer bits(*lane.reader);
+        const uint32_t entry = lane.literalCode->primary(bits.peek());
+        return {bits, OutputWindow(*lane.out, lane.streamStart), *lane.literalCode, *lane.distanceCode, entry};
+    }
+
+    [[gnu::always_inline]] [[nodiscard]] bool canStep() const {
+        return bits.canRefill() && window.to <= window.roomEnd;
+    }
 
     [[gnu::always_inline]] void putLiteral() {
         *window.to++ = static_cast<uint8_t>(FastEntry::literalByte(entry));
@@ -335,11 +343,19 @@ struct LaneStop {
 // Calls f(lane, index) on each lane in turn until one returns true, and says
 // whether one did. Lanes are named by constant indices, so that the compiler
 // keeps their state in registers.
+template <bool Bmi2, size_t... I>
+[[gnu::always_inline]] inline auto startLanes(std::span<const FastLane, sizeof...(I)> lanes,
+                                              std::index_sequence<I...> /*indices*/) {
+    return std::array<Lane<Bmi2>, sizeof...(I)>{Lane<Bmi2>::start(lanes[I])...};
+}
+
+template <class Lanes, class F, size_t... I>
+[[gnu::always_inline]] inline bool anyLaneOf(Lanes& lanes, F& f, std::index_sequence<I...> /*indices*/) {
+    return (f(std::get<I>(lanes), I) || ...);
+}
 template <class Lanes, class F>
 [[gnu::always_inline]] inline bool anyLane(Lanes& lanes, F&& f) {
-    return [&]<size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
-        return (f(std::get<I>(lanes), I) || ...);
-    }(std::make_index_sequence<std::tuple_size_v<Lanes>>{});
+    return anyLaneOf(lanes, f, std::make_index_sequence<std::tuple_size_v<Lanes>>{});
 }
 
 // Decodes symbols until a lane's block ends, a code the bit-at-a-time decoder
@@ -349,27 +365,29 @@ template <bool Bmi2, size_t N>
 [[gnu::always_inline]] inline LaneStop decodeSteps(std::array<Lane<Bmi2>, N>& lanes) {
     LaneStop stop{};
     for (;;) {
-        if (anyLane(lanes, [&stop](auto& lane, size_t i) __attribute__((always_inline)) {
-                if (lane.canStep()) return false;
-                stop = {i, lane.bits.canRefill() ? Stop::OutOfRoom : Stop::HandOver};
-                return true;
-            }))
+        if (anyLane(
+                lanes, [&stop](auto& lane, size_t i) __attribute__((always_inline)) {
+                    if (lane.canStep()) return false;
+                    stop = {i, lane.bits.canRefill() ? Stop::OutOfRoom : Stop::HandOver};
+                    return true;
+                }))
             break;
         // Each lane takes a step: up to LITERALS_PER_STEP literals, or one
         // symbol of another kind.
-        if (anyLane(lanes, [&stop](auto& lane, size_t i) __attribute__((always_inline)) {
-                if (!FastEntry::isLiteral(lane.entry)) {
-                    stop = {i, lane.step()};
-                    return stop.stop != Stop::Continue;
-                }
-                uint32_t literals = 0;
-                do {
-                    lane.putLiteral();
-                } while (++literals < LITERALS_PER_STEP && FastEntry::isLiteral(lane.entry));
-                lane.bits.refill();
-                if constexpr (N > 1) fastLoopCounts.pairedLiterals += literals;
-                return false;
-            }))
+        if (anyLane(
+                lanes, [&stop](auto& lane, size_t i) __attribute__((always_inline)) {
+                    if (!FastEntry::isLiteral(lane.entry)) {
+                        stop = {i, lane.step()};
+                        return stop.stop != Stop::Continue;
+                    }
+                    uint32_t literals = 0;
+                    do {
+                        lane.putLiteral();
+                    } while (++literals < LITERALS_PER_STEP && FastEntry::isLiteral(lane.entry));
+                    lane.bits.refill();
+                    if constexpr (N > 1) fastLoopCounts.pairedLiterals += literals;
+                    return false;
+                }))
             break;
     }
     return stop;
@@ -383,38 +401,32 @@ template <bool Bmi2, size_t N>
     for (size_t i = 0; i < N; ++i)
         if (!BitBuffer::canStart(*lanes[i].reader) || !lanes[i].out->tryReserveExtra(STEP_ROOM))
             return {i, FastResult::HandOver};
-    const auto start = [&lanes](size_t i) __attribute__((always_inline)) {
-        const FastLane& lane = lanes[i];
-        BitBuffer bits(*lane.reader);
-        const uint32_t entry = lane.literalCode->primary(bits.peek());
-        return Lane<Bmi2>{bits, OutputWindow(*lane.out, lane.streamStart), *lane.literalCode, *lane.distanceCode, entry};
-    };
-    auto state = [&start]<size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
-        return std::array<Lane<Bmi2>, N>{start(I)...};
-    }(std::make_index_sequence<N>{});
+    auto state = startLanes<Bmi2>(lanes, std::make_index_sequence<N>{});
     std::array<size_t, N> startSize{};
     for (size_t i = 0; i < N; ++i) startSize[i] = lanes[i].out->size();
 
     LaneStop stop = decodeSteps<Bmi2, N>(state);
     while (stop.stop == Stop::OutOfRoom) {
-        const bool grown = anyLane(state, [&](auto& lane, size_t i) __attribute__((always_inline)) {
-            if (i != stop.lane) return false;
-            ByteBuffer& out = *lanes[i].out;
-            out.resizeUninitialized(static_cast<size_t>(lane.window.to - out.data()));
-            if (!out.tryReserveExtra(STEP_ROOM)) return false;
-            lane.window = OutputWindow(out, lanes[i].streamStart);
-            return true;
-        });
+        const bool grown = anyLane(
+            state, [&](auto& lane, size_t i) __attribute__((always_inline)) {
+                if (i != stop.lane) return false;
+                ByteBuffer& out = *lanes[i].out;
+                out.resizeUninitialized(static_cast<size_t>(lane.window.to - out.data()));
+                if (!out.tryReserveExtra(STEP_ROOM)) return false;
+                lane.window = OutputWindow(out, lanes[i].streamStart);
+                return true;
+            });
         if (!grown) break;
         stop = decodeSteps<Bmi2, N>(state);
     }
-    anyLane(state, [&lanes, &startSize](auto& lane, size_t i) __attribute__((always_inline)) {
-        ByteBuffer& out = *lanes[i].out;
-        out.resizeUninitialized(static_cast<size_t>(lane.window.to - out.data()));
-        if (Bmi2 == cpuHasBmi2()) fastLoopCounts.bytes += out.size() - startSize[i];
-        lane.bits.store(*lanes[i].reader);
-        return false;
-    });
+    anyLane(
+        state, [&lanes, &startSize ](auto& lane, size_t i) __attribute__((always_inline)) {
+            ByteBuffer& out = *lanes[i].out;
+            out.resizeUninitialized(static_cast<size_t>(lane.window.to - out.data()));
+            if (Bmi2 == cpuHasBmi2()) fastLoopCounts.bytes += out.size() - startSize[i];
+            lane.bits.store(*lanes[i].reader);
+            return false;
+        });
     return {stop.lane, stop.stop == Stop::EndOfBlock ? FastResult::EndOfBlock : FastResult::HandOver};
 }
 
@@ -437,7 +449,8 @@ __attribute__((target("bmi2"))) FastStop decodeLanesBmi2(std::span<const FastLan
 FastStop decodeLanesVariant(std::span<const FastLane> lanes, FastVariant variant) {
     const bool two = lanes.size() == 2;
 #ifdef KORVANE_HAS_BMI2_VARIANT
-    if (cpuHasBmi2() && variant == FastVariant::Best) return two ? decodeLanesBmi2<2>(lanes) : decodeLanesBmi2<1>(lanes);
+    if (cpuHasBmi2() && variant == FastVariant::Best)
+        return two ? decodeLanesBmi2<2>(lanes) : decodeLanesBmi2<1>(lanes);
 #endif
     (void)variant;
     return two ? decodeLanesPortable<2>(lanes) : decodeLanesPortable<1>(lanes);

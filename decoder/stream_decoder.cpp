@@ -33,15 +33,14 @@ void StreamDecoder::decodeAppend(const uint8_t* data, size_t size, ByteBuffer& o
     finish();
 }
 
-void StreamDecoder::start(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher,
-                          bool reserve) {
+void StreamDecoder::start(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher, bool reserve) {
     reader_ = {data, size, 0, 0};
     out_ = &out;
     watcher_ = watcher;
     streamStart_ = shown_ = out.size();
     phase_ = Phase::BlockHeader;
     paused_ = failed_ = false;
-    codedBits = codedBytes = 0;
+    storedBytes = 0;
     if (reserve) out.reserveAhead(initialReserve(size));
 }
 
@@ -118,15 +117,9 @@ void StreamDecoder::readBlockHeader() {
         throwDecodeError(INVALID_BLOCK_TYPE);
     }
     phase_ = Phase::HuffmanBlock;
-    blockStartBit_ = reader_.bytePos * 8 + static_cast<uint64_t>(reader_.bitPos);
-    blockStartByte_ = out_->size() - streamStart_;
 }
 
 void StreamDecoder::endBlock() {
-    if (phase_ == Phase::HuffmanBlock) {
-        codedBits += reader_.bytePos * 8 + static_cast<uint64_t>(reader_.bitPos) - blockStartBit_;
-        codedBytes += out_->size() - streamStart_ - blockStartByte_;
-    }
     if (watcher_ != nullptr) watcher_->appended(out_->data(), shown_, out_->size());
     shown_ = out_->size();
     phase_ = Phase::BlockHeader;
@@ -155,6 +148,7 @@ void StreamDecoder::copyStoredBlock() {
     const uint32_t len = nextWord();
     const uint32_t nlen = nextWord();
     if ((len ^ nlen) != 0xFFFF) throwDecodeError(INVALID_STORED_BLOCK);
+    storedBytes += len;
 
     if (path_ == Path::Reference) {
         for (uint32_t i = 0; i < len; ++i) out.push_back(static_cast<uint8_t>(nextByte()));

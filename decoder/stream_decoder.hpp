@@ -27,9 +27,7 @@ public:
     HuffmanTable fixedDist;
     bool fixedTablesBuilt = false;
     uint64_t bytesConsumed = 0;  // input bytes used, a partly read last byte included
-    // Input bits and output bytes of the stream's finished Huffman-coded blocks.
-    uint64_t codedBits = 0;
-    uint64_t codedBytes = 0;
+    uint64_t storedBytes = 0;    // bytes of stored blocks, in and out alike
 
     // Decodes the stream into a new buffer.
     ByteBuffer decode(const uint8_t* data, size_t size);
@@ -91,8 +89,6 @@ private:
     Phase phase_ = Phase::Done;
     bool finalBlock_ = false;
     bool fixedBlock_ = false;  // the block in hand uses the fixed code
-    uint64_t blockStartBit_ = 0;
-    size_t blockStartByte_ = 0;  // counted from streamStart_
     bool paused_ = false;
     bool failed_ = false;
     // The block's fast codes; null when only the bit-at-a-time decoder runs it.

@@ -10,8 +10,8 @@ namespace korvane {
 
 namespace {
 
-// Literal-heavy streams take at least this many input bits per byte in their
-// Huffman-coded blocks: a literal takes 7 to 9 bits, a copy a few per byte.
+// Literal-heavy streams take at least this many input bits per output byte
+// outside stored blocks: a literal takes 7 to 9 bits, a copy a few per byte.
 // Photographs and compressed data do; text and drawings do not.
 constexpr uint64_t LITERAL_HEAVY_BITS_PER_BYTE = 3;
 
@@ -21,6 +21,7 @@ StreamSequence::StreamSequence(ByteBuffer& out, OutputWatcher* watcher) : out_(o
 
 size_t StreamSequence::decodeAppend(const uint8_t* data, size_t size, Next next) {
     const bool guessed = isAhead(data, size);
+    const size_t before = out_.size();
     try {
         decodeCurrent(data, size, next);
     } catch (const std::bad_alloc&) {
@@ -35,7 +36,9 @@ size_t StreamSequence::decodeAppend(const uint8_t* data, size_t size, Next next)
         aheadSpan_ = {};
         throw;
     }
-    literalHeavy_ = current_->codedBytes > 0 && current_->codedBits >= LITERAL_HEAVY_BITS_PER_BYTE * current_->codedBytes;
+    const uint64_t coded = out_.size() - before - current_->storedBytes;
+    literalHeavy_ =
+        coded > 0 && (current_->bytesConsumed - current_->storedBytes) * 8 >= LITERAL_HEAVY_BITS_PER_BYTE * coded;
     return current_->bytesConsumed + ZLIB_FRAME_SIZE;
 }
 

@@ -44,9 +44,10 @@ std::pair<std::vector<uint8_t>, std::string> walk(const uint8_t* data, size_t si
         for (size_t offset = 0, i = 0; offset < size; ++i) {
             if (!guess) starts.push_back(offset);
             const size_t at = guess && i + 1 < starts.size() ? starts[i + 1] + shift : 0;
-            offset += sequence.decodeAppend(data + offset, size - offset,
-                                            at > offset && at < size ? korvane::StreamSequence::Next{data + at, size - at}
-                                                                     : korvane::StreamSequence::Next{});
+            offset +=
+                sequence.decodeAppend(data + offset, size - offset,
+                                      at > offset && at < size ? korvane::StreamSequence::Next{data + at, size - at}
+                                                               : korvane::StreamSequence::Next{});
         }
     } catch (const korvane::DecodeError& e) {
         error = e.what();

@@ -17,7 +17,7 @@ namespace {
 TEST(Container, DecodesAheadAfterLiteralHeavyStreamsOnly) {
     std::mt19937 random(7);
     tessel::Bytes letters(100000), text;
-    for (uint8_t& letter : letters) letter = static_cast<uint8_t>('a' + random() % 16);  // 4.5 bits a byte
+    for (uint8_t& letter : letters) letter = static_cast<uint8_t>('a' + random() % 16);            // 4.5 bits a byte
     while (text.size() < 100000) text.insert(text.end(), letters.begin(), letters.begin() + 300);  // 0.1 bits
     for (const bool heavy : {true, false}) {
         const tessel::Bytes stream = tessel::zlibCompress(heavy ? letters : text);

@@ -141,7 +141,8 @@ TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
     const auto zeros = [](uint64_t size) {
         deflate_writer::BitWriter stream = deflate_writer::zlibHeader();
         auto body = deflate_writer::fixedBlock(stream, true).literal(0);
-        for (uint64_t done = 1; done < size; done += 258) body.copy(static_cast<int>(std::min<uint64_t>(258, size - done)), 1);
+        for (uint64_t done = 1; done < size; done += 258)
+            body.copy(static_cast<int>(std::min<uint64_t>(258, size - done)), 1);
         body.end();
         return stream.bytes(Bytes(4, 0)).data();
     };
@@ -151,8 +152,8 @@ TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
     // sooner (and the larger file's mapping sooner under an address space limit).
     const uint64_t FIRST = LIMIT / 4;
     const Bytes bomb = tessel::blockHeader(1) + zeros(4 * LIMIT);
-    const Bytes lateBomb = tessel::makeContainer(std::vector{tessel::zlibCompress(bytesOf(noise(2000))),
-                                                             tessel::zlibCompress(bytesOf(noise(FIRST))), zeros(4 * LIMIT)});
+    const Bytes lateBomb = tessel::makeContainer(std::vector{
+        tessel::zlibCompress(bytesOf(noise(2000))), tessel::zlibCompress(bytesOf(noise(FIRST))), zeros(4 * LIMIT)});
     const std::string lines = decodedLines({2000, FIRST}, {});
     for (const auto& [name, options, allowed] : limits) {
         uint64_t alone = 0;
@@ -167,7 +168,8 @@ TEST_F(CliTest, RunningOutOfMemoryIsExplained) {
                                        ": out of memory after ",
                               after = " decoded bytes\n";
             ASSERT_TRUE(result.err.starts_with(before) && result.err.ends_with(after)) << result.err;
-            const std::string count = result.err.substr(before.size(), result.err.size() - before.size() - after.size());
+            const std::string count =
+                result.err.substr(before.size(), result.err.size() - before.size() - after.size());
             ASSERT_TRUE(!count.empty() && std::all_of(count.begin(), count.end(), ::isdigit)) << result.err;
             // What else the process holds varies: decoding gets most of the way, short of the limit.
             const uint64_t decoded = std::stoull(count);
@@ -289,7 +291,9 @@ INSTANTIATE_TEST_SUITE_P(
         magicInStoredData("ContainerInStoredData", EXAMPLE + EXAMPLE),
         ContainerCase{"FailingStreamBeforeAGoodOne",
                       containerOf({compress(NOISE), {0x78, 0x01, 0x03, 0x02, 0x00, 0, 0, 0, 0}, compress(PNG_BODY)}),
-                      "Block 1: decompressed 2000 bytes\n", "Decompression error in block 2: Invalid distance\n", {}}),
+                      "Block 1: decompressed 2000 bytes\n",
+                      "Decompression error in block 2: Invalid distance\n",
+                      {}}),
     [](const auto& param) { return std::string(std::get<0>(param.param)); });
 
 // Every line is flushed as printed: a run killed writing the output (by the

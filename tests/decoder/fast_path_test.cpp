@@ -227,7 +227,8 @@ Walk walk(const Bytes& file, const std::vector<size_t>& starts, DecodePath path,
     try {
         for (size_t offset = 0, i = 0; offset < file.size(); offset += result.consumed.back(), ++i) {
             StreamSequence::Next next;
-            const size_t at = ahead > 0 && i + ahead < starts.size() ? starts[i + ahead] + static_cast<size_t>(shift) : 0;
+            const size_t at =
+                ahead > 0 && i + ahead < starts.size() ? starts[i + ahead] + static_cast<size_t>(shift) : 0;
             if (at > offset && at < file.size()) next = {&file[at], file.size() - at};
             result.consumed.push_back(sequence.decodeAppend(&file[offset], file.size() - offset, next));
         }
@@ -246,11 +247,16 @@ Walk walk(const Bytes& file, const std::vector<size_t>& starts, DecodePath path,
 TEST_P(RoundTrip, TwoLanesAgreeWithOne) {
     std::vector<Bytes> streams;
     for (const Bytes& data : {randomBytes(20000, 1), textLike(40000, 2), periodic(40000, 3)})
-        for (const tessel::ZlibOptions& options : std::initializer_list<tessel::ZlibOptions>{
-                 {.level = 0}, {.level = 1}, {.level = 6, .strategy = Z_FIXED}, {.level = 9, .windowBits = 9},
-                 {.level = 6, .strategy = Z_HUFFMAN_ONLY}, {.level = 6, .strategy = Z_RLE}})
+        for (const tessel::ZlibOptions& options :
+             std::initializer_list<tessel::ZlibOptions>{{.level = 0},
+                                                        {.level = 1},
+                                                        {.level = 6, .strategy = Z_FIXED},
+                                                        {.level = 9, .windowBits = 9},
+                                                        {.level = 6, .strategy = Z_HUFFMAN_ONLY},
+                                                        {.level = 6, .strategy = Z_RLE}})
             streams.push_back(zlibCompress(data, options));
-    for (const size_t size : {size_t{0}, size_t{1}, size_t{258}, size_t{70000}}) streams.push_back(zlibCompress(textLike(size, 4), {.level = 6}));
+    for (const size_t size : {size_t{0}, size_t{1}, size_t{258}, size_t{70000}})
+        streams.push_back(zlibCompress(textLike(size, 4), {.level = 6}));
     std::mt19937 random(19);
     (void)takeFastLoopCounts();
     for (int trial = 0; trial < 40 && !HasFailure(); ++trial) {
