@@ -7,9 +7,10 @@ namespace korvane {
 
 // Lets a caller look at decoded bytes while they are still in cache instead of
 // in a separate pass over the whole output. The decoder shows it the new bytes
-// after each DEFLATE block. Decoding only appends, so bytes once shown never
-// change, unless the stream then fails: the decoder cuts its bytes off again
-// and says so.
+// after each DEFLATE block, and what a stream decoded ahead holds when it
+// joins the output. Decoding only appends, so bytes once shown never change,
+// unless the stream then fails: the decoder cuts its bytes off again and says
+// so (and may then decode the stream again, when memory ran out).
 class OutputWatcher {
 public:
     // output[from, size) is new; output[0, from) was shown before, unchanged.

@@ -49,20 +49,23 @@ void StreamDecoder::finish(StreamDecoder* partner) {
         while (phase_ != Phase::Done) {
             if (phase_ == Phase::BlockHeader) {
                 readBlockHeader();
-                continue;
-            }
-            if (!decodeFast(partner)) {
-                HuffmanTable literalTable;
-                HuffmanTable distanceTable;
-                if (fixedBlock_) buildFixedTables();
-                if (!fixedBlock_) {
-                    literalTable.build(dynamicLengths_.literal());
-                    distanceTable.build(dynamicLengths_.distance());
+            } else {
+                if (!decodeFast(partner)) {
+                    HuffmanTable literalTable;
+                    HuffmanTable distanceTable;
+                    if (fixedBlock_) buildFixedTables();
+                    if (!fixedBlock_) {
+                        literalTable.build(dynamicLengths_.literal());
+                        distanceTable.build(dynamicLengths_.distance());
+                    }
+                    decodeHuffmanBlock(reader_, *out_, fixedBlock_ ? fixedLitLen : literalTable,
+                                       fixedBlock_ ? fixedDist : distanceTable);
                 }
-                decodeHuffmanBlock(reader_, *out_, fixedBlock_ ? fixedLitLen : literalTable,
-                                   fixedBlock_ ? fixedDist : distanceTable);
+                endBlock();
             }
-            endBlock();
+            // A partner held back at a block header goes on once this stream has caught up.
+            if (partner != nullptr && partner->phase_ == Phase::BlockHeader && !partner->failed_)
+                partner->readAhead(decoded());
         }
     } catch (...) {
         ByteBuffer& out = *out_;
@@ -175,20 +178,20 @@ bool StreamDecoder::decodeFast(StreamDecoder* partner) {
         const std::array<FastLane, 2> lanes{lane(), together ? partner->lane() : FastLane{}};
         const FastStop stop = decodeBlocksFast(std::span(lanes).first(together ? 2 : 1), variant);
         if (stop.lane == 0 || !together) return stop.result == FastResult::EndOfBlock;
-        partner->goOnAhead(stop.result);
+        partner->goOnAhead(stop.result, decoded());
     }
 }
 
-void StreamDecoder::goOnAhead(FastResult result) noexcept {
+void StreamDecoder::goOnAhead(FastResult result, size_t budget) noexcept {
     paused_ = true;
     if (result != FastResult::EndOfBlock) return;
     endBlock();
-    readAhead();
+    readAhead(budget);
 }
 
-void StreamDecoder::readAhead() noexcept {
+void StreamDecoder::readAhead(size_t budget) noexcept {
     try {
-        while (phase_ == Phase::BlockHeader) readBlockHeader();
+        while (phase_ == Phase::BlockHeader && decoded() <= budget) readBlockHeader();
         paused_ = phase_ != Phase::HuffmanBlock || literalCode_ == nullptr;
     } catch (...) {
         paused_ = failed_ = true;

@@ -47,8 +47,11 @@ public:
     void start(const uint8_t* data, size_t size, ByteBuffer& out, OutputWatcher* watcher, bool reserve = true);
     void finish(StreamDecoder* partner = nullptr);
     // Readies a partner: reads its block headers (stored blocks whole) up to
-    // its first Huffman-coded block.
-    void readAhead() noexcept;
+    // its next Huffman-coded block, but none once it has decoded more than
+    // `budget` bytes, the stream it goes alongside's so far. Stored blocks
+    // ahead thus cost at most a block more than the current stream has
+    // done, however often a guess is wrong.
+    void readAhead(size_t budget) noexcept;
     [[nodiscard]] bool failed() const { return failed_; }
     // Moves what the stream has decoded so far onto the end of `out`, where it
     // goes on, and shows it to `watcher`. Throws std::bad_alloc when `out`
@@ -77,7 +80,8 @@ private:
     // finished it.
     bool decodeFast(StreamDecoder* partner);
     // The partner's turn after it stopped in the symbol loop.
-    void goOnAhead(FastResult result) noexcept;
+    void goOnAhead(FastResult result, size_t budget) noexcept;
+    [[nodiscard]] size_t decoded() const { return out_->size() - streamStart_; }
     [[nodiscard]] FastLane lane() { return {&reader_, out_, streamStart_, literalCode_, distanceCode_}; }
 
     Path path_ = Path::Fast;

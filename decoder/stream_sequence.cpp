@@ -43,7 +43,7 @@ size_t StreamSequence::decodeAppend(const uint8_t* data, size_t size, Next next)
 }
 
 bool StreamSequence::isAhead(const uint8_t* data, size_t size) const {
-    return data == aheadSpan_.data && size == aheadSpan_.size && !ahead_->failed();
+    return data != nullptr && data == aheadSpan_.data && size == aheadSpan_.size && !ahead_->failed();
 }
 
 void StreamSequence::decodeCurrent(const uint8_t* data, size_t size, Next next) {
@@ -63,7 +63,7 @@ void StreamSequence::decodeCurrent(const uint8_t* data, size_t size, Next next) 
 void StreamSequence::startAhead(Next next) {
     if (!wantsNext() || next.data == nullptr || zlibHeaderError(next.data, next.size) != nullptr) return;
     ahead_->start(next.data + ZLIB_HEADER_SIZE, next.size - ZLIB_HEADER_SIZE, aheadOut_, nullptr, false);
-    ahead_->readAhead();
+    ahead_->readAhead(0);
     if (!ahead_->failed()) aheadSpan_ = next;
 }
 

@@ -33,6 +33,7 @@ struct DecoderTesting {
         setPath(*sequence.ahead_, path);
         sequence.alwaysAhead_ = true;
     }
+    static size_t bytesAhead(const StreamSequence& sequence) { return sequence.aheadOut_.size(); }
 };
 
 namespace testing {

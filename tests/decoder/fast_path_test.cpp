@@ -274,5 +274,22 @@ TEST_P(RoundTrip, TwoLanesAgreeWithOne) {
     EXPECT_EQ(takeFastLoopCounts().pairedLiterals > 0, GetParam() != DecodePath::Reference);
 }
 
+// Stored blocks ahead are copied only while the stream ahead has decoded no
+// more than the current one, so a wrong guess costs at most a block more; an
+// empty span is no guess taken up.
+TEST(TwoLanes, StoredBlocksAheadKeepPace) {
+    const Bytes text = zlibCompress(textLike(200000, 9)), stored = zlibCompress(randomBytes(1 << 20, 10), {.level = 0});
+    const Bytes file = text + stored;
+    ByteBuffer out;
+    StreamSequence sequence(out, nullptr);
+    DecoderTesting::setPath(sequence, DecodePath::Fast);
+    EXPECT_THROW(sequence.decodeAppend(nullptr, 0, {}), DecodeError);
+    EXPECT_EQ(sequence.decodeAppend(file.data(), file.size(), {&file[text.size()], stored.size()}), text.size());
+    EXPECT_GT(DecoderTesting::bytesAhead(sequence), 200000U);
+    EXPECT_LE(DecoderTesting::bytesAhead(sequence), 200000U + 65535U);
+    EXPECT_EQ(sequence.decodeAppend(&file[text.size()], stored.size(), {}), stored.size());
+    EXPECT_EQ(Bytes(out.begin() + 200000, out.end()), randomBytes(1 << 20, 10));
+}
+
 }  // namespace
 }  // namespace korvane::test
