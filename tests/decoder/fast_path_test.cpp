@@ -261,7 +261,8 @@ TEST_P(RoundTrip, TwoLanesAgreeWithOne) {
     BitWriter over = zlibHeader();
     dynamicHeader(over, true, lengthsFor(257, {{'a', 1}, {'b', 2}, {'c', 2}, {256, 2}}), {1}).arrival("10 11 10 00");
     const uLong check = adler32(1, bytesOf("bcb").data(), 3);
-    streams.push_back(over.data() + Bytes{uint8_t(check >> 24), uint8_t(check >> 16), uint8_t(check >> 8), uint8_t(check)});
+    streams.push_back(over.data() +
+                      Bytes{uint8_t(check >> 24), uint8_t(check >> 16), uint8_t(check >> 8), uint8_t(check)});
     std::mt19937 random(19);
     (void)takeFastLoopCounts();
     for (int trial = 0; trial < 40 && !HasFailure(); ++trial) {
