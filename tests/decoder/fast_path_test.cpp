@@ -257,12 +257,11 @@ TEST_P(RoundTrip, TwoLanesAgreeWithOne) {
             streams.push_back(zlibCompress(data, options));
     for (const size_t size : {size_t{0}, size_t{1}, size_t{258}, size_t{70000}})
         streams.push_back(zlibCompress(textLike(size, 4), {.level = 6}));
-    // An over-subscribed literal code, which only the bit-at-a-time decoder takes: "bcb".
+    // An over-subscribed literal code, which only the bit-at-a-time decoder
+    // takes ("bcb"), and a trailer, counted but not checked.
     BitWriter over = zlibHeader();
     dynamicHeader(over, true, lengthsFor(257, {{'a', 1}, {'b', 2}, {'c', 2}, {256, 2}}), {1}).arrival("10 11 10 00");
-    const uLong check = adler32(1, bytesOf("bcb").data(), 3);
-    streams.push_back(over.data() +
-                      Bytes{uint8_t(check >> 24), uint8_t(check >> 16), uint8_t(check >> 8), uint8_t(check)});
+    streams.push_back(over.data() + Bytes(4, 0));
     std::mt19937 random(19);
     (void)takeFastLoopCounts();
     for (int trial = 0; trial < 40 && !HasFailure(); ++trial) {
